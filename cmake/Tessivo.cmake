@@ -1,0 +1,40 @@
+# tessivo_library(NAME DIR [DEPS ...]): one static library of every .cpp in DIR.
+# Globbing keeps each folder's CMakeLists free of file lists.
+function(tessivo_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(sources)
+    add_library(${name} STATIC ${sources} ${headers})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    tessivo_warnings(${name})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON POSITION_INDEPENDENT_CODE ON)
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+  endif()
+endfunction()
+
+function(tessivo_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# tessivo_test(NAME DEPS ...): one GoogleTest executable of every *Test.cpp in the
+# current folder plus the shared test main and helpers.
+function(tessivo_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE tessivo_testsupport ${ARG_DEPS})
+  tessivo_warnings(${name})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESSIVO_AUDIO_DEVICE=virtual;TESSIVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};TESSIVO_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+build=${TESSIVO_BUILD_DIR:-build}
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 900 "$@"

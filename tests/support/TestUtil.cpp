@@ -1,0 +1,118 @@
+#include "TestUtil.h"
+
+#include <QCryptographicHash>
+#include <QByteArray>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace testutil {
+
+std::string be16(uint16_t v) { return {char(v >> 8), char(v)}; }
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string le16(uint16_t v) { return {char(v), char(v >> 8)}; }
+std::string le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+std::string syncsafe(uint32_t v) {
+    return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
+}
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = fs::temp_directory_path() / ("tessivo-test-" + std::to_string(rd()));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Files made read-only by a test must not keep the folder alive.
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f) throw std::runtime_error("cannot write " + path);
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return {};
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+int run(const std::string& command, std::string* out) {
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    std::array<char, 4096> buf;
+    std::string text;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    int status = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool haveTool(const std::string& program) {
+    return run("command -v " + shellQuote(program) + " >/dev/null 2>&1") == 0;
+}
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+std::string sha256(const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())),
+                                    QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+fs::path binDir() {
+    if (const char* d = std::getenv("TESSIVO_BIN_DIR")) return d;
+    return fs::current_path();
+}
+
+fs::path sourceDir() {
+    if (const char* d = std::getenv("TESSIVO_SOURCE_DIR")) return d;
+    return TESSIVO_SOURCE_DIR;
+}
+
+bool makeToneWav(const std::string& path, double seconds, int rate, int channels, int bits) {
+    // Two detuned chords with a tremolo: enough movement for encoders and peak displays.
+    std::ostringstream cmd;
+    cmd << "sox -n -r " << rate << " -c " << channels << " -b " << bits << " " << shellQuote(path)
+        << " synth " << seconds << " sine 220 sine 331 sine 442 tremolo 3 60 gain -6 2>/dev/null";
+    return run(cmd.str()) == 0;
+}
+
+bool makeMp3(const std::string& path, double seconds, const std::string& lameOptions, int rate,
+             int channels) {
+    const std::string wav = path + ".src.wav";
+    if (!makeToneWav(wav, seconds, rate, channels)) return false;
+    const int rc = run("lame --quiet " + lameOptions + " " + shellQuote(wav) + " " + shellQuote(path));
+    std::remove(wav.c_str());
+    return rc == 0;
+}
+
+}  // namespace testutil

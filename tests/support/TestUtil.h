@@ -1,0 +1,57 @@
+// Helpers shared by every test executable: byte builders, temporary folders and files,
+// running outside tools (lame, sox, mpg123, ffprobe, mutagen) and reading files back.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// Big- and little-endian integers and the ID3v2 synch-safe size, as byte strings.
+std::string be16(uint16_t v);
+std::string be32(uint32_t v);
+std::string le16(uint16_t v);
+std::string le32(uint32_t v);
+std::string syncsafe(uint32_t v);
+
+// A folder under the system's temporary folder, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+// Runs a shell command; returns its exit status and, when out is given, its standard output.
+int run(const std::string& command, std::string* out = nullptr);
+// True when the program is on PATH (the outside tools are installed by scripts/).
+bool haveTool(const std::string& program);
+// Single-quotes a path for the shell.
+std::string shellQuote(const std::string& s);
+
+// Hex SHA-256 of a byte string (for comparing audio bytes before and after a write).
+std::string sha256(const std::string& bytes);
+
+// The folder of the built executables (tessivo, tessivo-tool, the decoder library).
+std::filesystem::path binDir();
+// The source tree root.
+std::filesystem::path sourceDir();
+
+// A few seconds of music-like 16-bit stereo sound written by sox; returns false if sox failed.
+bool makeToneWav(const std::string& path, double seconds, int rate = 44100, int channels = 2, int bits = 16);
+// The same sound encoded by lame with the extra lame options given (e.g. "-b 128", "-V 2 --vbr-new").
+bool makeMp3(const std::string& path, double seconds, const std::string& lameOptions = "-b 128",
+             int rate = 44100, int channels = 2);
+
+}  // namespace testutil
