@@ -8,6 +8,7 @@ packages=(
   # libraries
   qt6-base-dev libpng-dev zlib1g-dev libmpg123-dev portaudio19-dev
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-common firebird3.0-utils
+  firebird3.0-server  # its server binary: the catalogue tests start it by hand on 127.0.0.1
   libgtest-dev libgmock-dev
   # tools the tests and the demo use to make and cross-check audio
   lame sox libsox-fmt-all mpg123 ffmpeg python3 python3-mutagen
