@@ -1,0 +1,3 @@
+#include "display/MMPanel.h"
+
+TMMPanel::TMMPanel(QWidget* parent) : TMMCustomPanel(parent) { resize(185, 41); }
