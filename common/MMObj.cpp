@@ -160,8 +160,12 @@ QRect TMMAligner::AlignRect() const {
     return container_->contentsRect().adjusted(m, m, -m, -m);
 }
 
+void TMMAligner::EnableAlign() {
+    if (disabled_ > 0 && --disabled_ == 0) Realign();
+}
+
 void TMMAligner::Realign() {
-    if (aligning_) return;
+    if (aligning_ || disabled_ > 0) return;
     aligning_ = true;
     AlignControls(container_, AlignRect());
     aligning_ = false;

@@ -136,6 +136,11 @@ public:
     // The rectangle the children share: the contents rectangle shrunk by the margin.
     QRect AlignRect() const;
     void Realign();
+    // Bracket the building of a container: docking several children one by one places each
+    // at once (the first docked right ends up rightmost); inside the bracket nothing moves
+    // until EnableAlign, which places them all in one pass by their designed positions.
+    void DisableAlign() { ++disabled_; }
+    void EnableAlign();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -145,6 +150,7 @@ private:
 
     QWidget* container_;
     std::function<int()> margin_;
+    int disabled_ = 0;
     bool aligning_ = false;
 };
 
@@ -331,6 +337,9 @@ public:
 
     // Lays the aligned children out again.
     void Realign();
+    // See TMMAligner::DisableAlign.
+    void DisableAlign() { aligner_->DisableAlign(); }
+    void EnableAlign() { aligner_->EnableAlign(); }
 
 protected:
     virtual void Paint(QPainter& canvas);
