@@ -4,9 +4,14 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 using namespace Firebird;
 
@@ -107,6 +112,32 @@ bool IsServerName(const std::string& name)
     return slash > 0 && slash + 1 < host.size() && host.find('/', slash + 1) == std::string::npos;
 }
 
+// The embedded engine keeps its lock files in FIREBIRD_LOCK, by default /tmp/firebird, which
+// belongs to the firebird group: any other user could not open a local catalogue at all. Such a
+// user gets a private folder instead (the same one for every process of that user), unless
+// FIREBIRD_LOCK names one already. Must run before the engine is first loaded.
+void EnsureEmbeddedLockFolder()
+{
+    if (std::getenv("FIREBIRD_LOCK")) return;
+    const char* const fallback = "/tmp/firebird";
+    struct stat st {};
+    if (stat(fallback, &st) != 0 ? access("/tmp", W_OK | X_OK) == 0 : access(fallback, R_OK | W_OK | X_OK) == 0)
+        return;
+    namespace fs = std::filesystem;
+    fs::path folder;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && access(runtime, W_OK) == 0)
+        folder = fs::path(runtime) / "firebird";
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        folder = fs::path(home) / ".cache" / "firebird-lock";
+    else
+        return;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return;  // the engine will report the lock folder itself
+    chmod(folder.c_str(), 0700);
+    setenv("FIREBIRD_LOCK", folder.c_str(), 0);
+}
+
 int BytesPerChar(unsigned charSet)
 {
     switch (charSet & 0xFF) {
@@ -151,6 +182,7 @@ void TFBDatabase::Open()
     if (Connected()) return;
     if (Trimmed(databaseName_).empty()) throw EFBError("Database name is missing");
 
+    const bool server = IsServerName(databaseName_);
     Status st;
     XpbPtr dpb(st.Call([](ThrowStatusWrapper* s) {
         return Master()->getUtilInterface()->getXpbBuilder(s, IXpbBuilder::DPB, nullptr, 0);
@@ -180,9 +212,10 @@ void TFBDatabase::Open()
         // Only the engine that fits the name: no silent fall-back from a local file to a server
         // on this machine, nor from a server name to a local file.
         dpb->insertString(s, isc_dpb_config,
-                          IsServerName(databaseName_) ? "Providers = Remote" : "Providers = Engine12");
+                          server ? "Providers = Remote" : "Providers = Engine12");
     });
 
+    if (!server) EnsureEmbeddedLockFolder();
     Ref<IProvider> provider(Master()->getDispatcher());
     IAttachment* attachment = st.Call([&](ThrowStatusWrapper* s) {
         return provider->attachDatabase(s, databaseName_.c_str(), dpb->getBufferLength(s), dpb->getBuffer(s));
