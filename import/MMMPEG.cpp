@@ -1,0 +1,309 @@
+#include "import/MMMPEG.h"
+
+#include "audio/MMUtils.h"
+#include "platform/DynamicLibrary.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+struct TMpegDecoderLibrary {
+    std::unique_ptr<DynamicLibrary> module;
+    mpeg_Version_t Version = nullptr;
+    mpeg_Init_t Init = nullptr;
+    mpeg_Done_t Done = nullptr;
+    mpeg_SetDecodeCallback_t SetDecodeCallback = nullptr;
+    mpeg_SetDecodeMode_t SetDecodeMode = nullptr;
+    mpeg_Clear_t Clear = nullptr;
+    mpeg_SetTrailingHeader_t SetTrailingHeader = nullptr;
+    mpeg_SetExactPosition_t SetExactPosition = nullptr;
+    mpeg_SetFileName_t SetFileName = nullptr;
+    mpeg_GetFileName_t GetFileName = nullptr;
+    mpeg_GetEmpty_t GetEmpty = nullptr;
+    mpeg_GetFileInfo_t GetFileInfo = nullptr;
+    mpeg_SetChannelMode_t SetChannelMode = nullptr;
+    mpeg_GetChannelMode_t GetChannelMode = nullptr;
+    mpeg_SetPosition_t SetPosition = nullptr;
+    mpeg_GetPosition_t GetPosition = nullptr;
+    mpeg_OpenFile_t OpenFile = nullptr;
+    mpeg_CloseFile_t CloseFile = nullptr;
+    mpeg_ResetFile_t ResetFile = nullptr;
+    mpeg_ReadDataBytes_t ReadDataBytes = nullptr;
+    mpeg_GetDone_t GetDone = nullptr;
+    mpeg_GetErrorText_t GetErrorText = nullptr;
+};
+
+namespace {
+
+template <class F>
+bool Bind(const DynamicLibrary& lib, F& slot, const char* name) {
+    slot = lib.Function<F>(name);
+    return slot != nullptr;
+}
+
+void ReportLoadFailure(const std::string& message) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app && QThread::currentThread() == app->thread())
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(message));
+    else
+        std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+std::string UpperCase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return s;
+}
+
+bool IsPseudoName(const std::string& name) {
+    const std::string upper = UpperCase(name);
+    return upper.find("RESOURCE://") != std::string::npos || upper.find("POINTER://") != std::string::npos;
+}
+
+uint32_t Le32(const char* p) {
+    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
+           uint32_t(uint8_t(p[3])) << 24;
+}
+
+// The format tag of a RIFF wave file: true with tag set when the file is a RIFF WAVE with a
+// "fmt " chunk, false for anything else (the file then is not a wave file).
+bool RiffWaveFormatTag(const std::string& name, uint16_t& tag) {
+    std::ifstream f(name, std::ios::binary);
+    if (!f) return false;
+    char head[12];
+    if (!f.read(head, 12) || std::string(head, 4) != "RIFF" || std::string(head + 8, 4) != "WAVE") return false;
+    const uint64_t riffEnd = 8 + uint64_t(Le32(head + 4));
+    uint64_t pos = 12;
+    char chunk[8];
+    while (pos + 8 <= riffEnd && f.seekg(std::streamoff(pos)) && f.read(chunk, 8)) {
+        const uint32_t size = Le32(chunk + 4);
+        if (std::string(chunk, 4) == "fmt ") {
+            char tagBytes[2];
+            if (size < 2 || !f.read(tagBytes, 2)) return false;
+            tag = uint16_t(uint8_t(tagBytes[0]) | uint8_t(tagBytes[1]) << 8);
+            return true;
+        }
+        pos += 8 + uint64_t(size) + (size & 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+void TMpegDecoderLibraryDeleter::operator()(TMpegDecoderLibrary* p) const noexcept { delete p; }
+
+TMpegDecoderLibraryPtr LoadMpegDecoderLibrary(const std::string& folder, std::string& message) {
+    message.clear();
+    TMpegDecoderLibraryPtr lib(new TMpegDecoderLibrary);
+    lib->module = DynamicLibrary::Open((std::filesystem::path(folder) / MPEG_DECODER_LIBRARY_NAME).string());
+    if (!lib->module) {
+        message = LibraryMessage(lmUnableToLoadMpegDll);
+        return nullptr;
+    }
+    const DynamicLibrary& m = *lib->module;
+    bool complete = Bind(m, lib->Version, "mpeg_Version");
+    if (complete && lib->Version() < MPEG_MIN_VERSION) complete = false;
+    // A library lacking an entry point the source calls is as unusable as an old one.
+    complete = complete && Bind(m, lib->Init, "mpeg_Init") && Bind(m, lib->Done, "mpeg_Done") &&
+               Bind(m, lib->SetDecodeCallback, "mpeg_SetDecodeCallback") &&
+               Bind(m, lib->SetDecodeMode, "mpeg_SetDecodeMode") && Bind(m, lib->Clear, "mpeg_Clear") &&
+               Bind(m, lib->SetTrailingHeader, "mpeg_SetTrailingHeader") &&
+               Bind(m, lib->SetExactPosition, "mpeg_SetExactPosition") &&
+               Bind(m, lib->SetFileName, "mpeg_SetFileName") && Bind(m, lib->GetFileName, "mpeg_GetFileName") &&
+               Bind(m, lib->GetEmpty, "mpeg_GetEmpty") && Bind(m, lib->GetFileInfo, "mpeg_GetFileInfo") &&
+               Bind(m, lib->SetChannelMode, "mpeg_SetChannelMode") &&
+               Bind(m, lib->GetChannelMode, "mpeg_GetChannelMode") &&
+               Bind(m, lib->SetPosition, "mpeg_SetPosition") && Bind(m, lib->GetPosition, "mpeg_GetPosition") &&
+               Bind(m, lib->OpenFile, "mpeg_OpenFile") && Bind(m, lib->CloseFile, "mpeg_CloseFile") &&
+               Bind(m, lib->ResetFile, "mpeg_ResetFile") && Bind(m, lib->ReadDataBytes, "mpeg_ReadDataBytes") &&
+               Bind(m, lib->GetDone, "mpeg_GetDone") && Bind(m, lib->GetErrorText, "mpeg_GetErrorText");
+    if (!complete) {
+        message = LibraryMessage(lmInvalidMpegDllVersion);
+        return nullptr;
+    }
+    return lib;
+}
+
+const TMpegDecoderLibrary* MpegLibrary() {
+    static std::once_flag once;
+    static TMpegDecoderLibraryPtr library;
+    std::call_once(once, [] {
+        std::string message;
+        library = LoadMpegDecoderLibrary(ExecutableFolder().string(), message);
+        if (!library) ReportLoadFailure(message);
+    });
+    return library.get();
+}
+
+// ---------------------------------------------------------------------------------------
+// TMMMpeg
+
+TMMMpeg::TMMMpeg() : lib_(MpegLibrary()) {
+    if (!lib_) throw EMMMpegError(LibraryMessage(lmUnableToLoadMpegDll));
+    int32_t code = 0;
+    handle_ = lib_->Init(&code, &TMMMpeg::InfoCallback, this);
+    Check(code);
+}
+
+TMMMpeg::~TMMMpeg() {
+    try {
+        Close();
+    } catch (const EMMMpegError&) {
+    }
+    if (lib_ && handle_) lib_->Done(&handle_);
+}
+
+void TMMMpeg::Check(int32_t code, const std::string& suffix) const {
+    if (code == 0) return;
+    char text[256] = {};
+    if (lib_->GetErrorText(code, text, sizeof text) != 0) text[0] = '\0';
+    throw EMMMpegError(std::string(text) + suffix);
+}
+
+void TMMMpeg::InfoCallback(int32_t, void* data) { static_cast<TMMMpeg*>(data)->InfoChanged(); }
+
+void TMMMpeg::InfoChanged() {
+    if (IsEmpty() || lib_->GetFileInfo(handle_, &info_) != 0) info_ = TMpegFileInfo{};
+    RebuildFormat();
+    if (OnInfoChanged) OnInfoChanged(this);
+}
+
+void TMMMpeg::RebuildFormat() {
+    hasFormat_ = !IsEmpty() && info_.PlayBackRate > 0;
+    if (!hasFormat_) {
+        format_ = WAVEFORMATEX{};
+        return;
+    }
+    const int32_t channels = (Mode() == smSingleChannel || ChannelMode() != cmBoth) ? 1 : 2;
+    SetPCMFormat(&format_, 16, channels, info_.PlayBackRate);
+}
+
+TMpegVersion TMMMpeg::Version() const { return IsEmpty() ? v1 : TMpegVersion(info_.Version); }
+int32_t TMMMpeg::Layer() const { return IsEmpty() ? 0 : info_.Layer; }
+int32_t TMMMpeg::SampleRate() const { return IsEmpty() ? 0 : info_.SampleRate; }
+int32_t TMMMpeg::PlayBackRate() const { return IsEmpty() ? 0 : info_.PlayBackRate; }
+int32_t TMMMpeg::BitRate() const { return IsEmpty() ? 0 : info_.BitRate; }
+TSampleMode TMMMpeg::Mode() const { return IsEmpty() ? smStereo : TSampleMode(info_.Mode); }
+int32_t TMMMpeg::Frames() const { return IsEmpty() ? 0 : info_.Frames; }
+int32_t TMMMpeg::Time() const { return IsEmpty() ? 0 : info_.Time; }
+double TMMMpeg::FrameTime() const { return IsEmpty() ? 0.0 : info_.FrameTime; }
+
+void TMMMpeg::SetTrailingHeader(int32_t value) {
+    if (value == trailingHeader_) return;
+    trailingHeader_ = value;
+    Check(lib_->SetTrailingHeader(handle_, value));
+}
+
+void TMMMpeg::SetExactposition(bool value) {
+    exactPosition_ = value;
+    Check(lib_->SetExactPosition(handle_, value ? 1 : 0));
+}
+
+std::string TMMMpeg::FileName() const {
+    char name[256] = {};
+    Check(lib_->GetFileName(handle_, name, sizeof name));
+    return name;
+}
+
+void TMMMpeg::SetFileName(const std::string& name) {
+    Close();
+    Check(lib_->SetFileName(handle_, name.c_str()));
+}
+
+TChannelMode TMMMpeg::ChannelMode() const {
+    int32_t mode = cmBoth;
+    Check(lib_->GetChannelMode(handle_, &mode));
+    return TChannelMode(mode);
+}
+
+void TMMMpeg::SetChannelMode(TChannelMode value) {
+    if (fileOpen_) throw EMMMpegError(LibraryMessage(lmChangeWhileOpen));
+    Check(lib_->SetChannelMode(handle_, value));
+    RebuildFormat();
+}
+
+void TMMMpeg::SetDecodeCallback(mpeg_DecodeCallback callback, void* data) {
+    Check(lib_->SetDecodeCallback(handle_, callback, data));
+}
+
+void TMMMpeg::SetDecodeMode(uint8_t mode) { Check(lib_->SetDecodeMode(handle_, mode)); }
+
+bool TMMMpeg::IsEmpty() const { return lib_->GetEmpty(handle_) != 0; }
+bool TMMMpeg::IsDone() const { return lib_->GetDone(handle_) != 0; }
+
+void TMMMpeg::Clear() {
+    fileOpen_ = false;
+    Check(lib_->CloseFile(handle_));
+    Check(lib_->Clear(handle_));
+}
+
+void TMMMpeg::Open() {
+    if (IsEmpty() || fileOpen_) return;
+    Check(lib_->OpenFile(handle_));
+    fileOpen_ = true;
+}
+
+void TMMMpeg::Close() {
+    if (!fileOpen_) return;
+    fileOpen_ = false;
+    Check(lib_->CloseFile(handle_));
+}
+
+void TMMMpeg::ResetFile() {
+    if (fileOpen_) Check(lib_->ResetFile(handle_));
+}
+
+int32_t TMMMpeg::Read(void* buffer, int32_t count) {
+    if (!fileOpen_) return 0;
+    const int32_t n = lib_->ReadDataBytes(handle_, buffer, count);
+    if (n < 0) Check(-n);
+    return n;
+}
+
+int32_t TMMMpeg::FramePosition() const { return lib_->GetPosition(handle_); }
+
+void TMMMpeg::SetFramePosition(int32_t frame) {
+    const int32_t target = fileOpen_ ? std::max(frame - 2, 0) : std::max(frame, 0);
+    Check(lib_->SetPosition(handle_, target), ": " + std::to_string(frame));
+    if (!fileOpen_) return;
+    const int32_t bytes = BytesPerFrame();
+    if (bytes <= 0) return;
+    scratch_.resize(size_t(bytes));
+    for (int i = 0; i < 10 && FramePosition() < frame && !IsDone(); ++i) Read(scratch_.data(), bytes);
+}
+
+int32_t TMMMpeg::BytesPerFrame() const {
+    if (IsEmpty() || !hasFormat_) return 0;
+    const auto bytes = int32_t(std::lround(double(format_.nAvgBytesPerSec) * FrameTime() / 1000.0));
+    return bytes - bytes % 4;
+}
+
+// ---------------------------------------------------------------------------------------
+// IsMpegFile
+
+bool IsMpegFile(const std::string& name, mpeg_DecodeCallback decodeCallback, void* decodeData, uint8_t decodeMode) {
+    const TMpegDecoderLibrary* lib = MpegLibrary();
+    if (!lib || name.empty()) return false;
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec) && !IsPseudoName(name)) return false;
+
+    uint16_t tag = 0;
+    if (RiffWaveFormatTag(name, tag)) return tag == WAVE_FORMAT_MPEG || tag == WAVE_FORMAT_MPEGLAYER3;
+
+    int32_t code = 0;
+    int32_t handle = lib->Init(&code, nullptr, nullptr);
+    if (code != 0) return false;
+    if (decodeCallback) {
+        lib->SetDecodeCallback(handle, decodeCallback, decodeData);
+        lib->SetDecodeMode(handle, decodeMode);
+    }
+    const bool accepted = lib->SetFileName(handle, name.c_str()) == 0 && lib->GetEmpty(handle) == 0;
+    lib->Done(&handle);
+    return accepted;
+}

@@ -1,0 +1,468 @@
+// The MPEG audio decoder library: the mpeg_* entry points over libmpg123. Each instance owns
+// one decoder handle while a file is set; the file is analysed (every frame indexed) when it
+// is set, so lengths, frame counts and positions are exact. Decoding is gapless, as the
+// decoder does by default: encoder delay and padding announced by the encoder are removed.
+#include "import/mpeglib/MpegDecoder.h"
+
+#include <mpg123.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#define MPEG_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+const char* const kErrorTexts[] = {
+    "No error",
+    "Invalid decoder handle",
+    "Invalid parameter",
+    "Out of memory",
+    "Unable to open the file",
+    "The file holds no MPEG audio",
+    "No file is set",
+    "The file is not open",
+    "Unable to seek to the frame",
+    "Error decoding the MPEG audio",
+    "Unable to initialise the MPEG decoder",
+};
+static_assert(sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) == MPEG_ERR_LAST + 1);
+
+struct Instance {
+    int32_t handle = 0;
+    mpeg_InfoCallback infoCallback = nullptr;
+    void* infoData = nullptr;
+    mpeg_DecodeCallback decodeCallback = nullptr;
+    void* decodeData = nullptr;
+    uint8_t decodeMode = 0;
+    int32_t trailingHeader = 0;
+    bool exactPosition = false;
+    int32_t channelMode = MPEG_CHANNEL_BOTH;
+
+    std::string fileName;
+    int fd = -1;
+    int64_t end = 0;   // readable bytes: the file size less the trailing bytes
+    int64_t pos = 0;   // reader position
+    mpg123_handle* mh = nullptr;
+    TMpegFileInfo info{};
+    bool open = false;
+    bool done = false;
+    bool formatMatches = true;
+    int64_t delivered = 0;
+    std::vector<int16_t> scratch;
+
+    ~Instance() { Release(); }
+
+    bool HasFile() const { return mh != nullptr; }
+
+    void Release() {
+        if (mh) {
+            mpg123_close(mh);
+            mpg123_delete(mh);
+            mh = nullptr;
+        }
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        fileName.clear();
+        info = TMpegFileInfo{};
+        open = false;
+        done = false;
+        delivered = 0;
+    }
+
+    void Notify() {
+        if (infoCallback) infoCallback(handle, infoData);
+    }
+
+    int32_t OutChannels() const {
+        return (info.Channels == 2 && channelMode == MPEG_CHANNEL_BOTH) ? 2 : 1;
+    }
+};
+
+// The decoder reads the file through these, so that the trailing bytes stay out of reach and
+// the decode filter sees every byte.
+ssize_t ReadProc(void* h, void* buffer, size_t count) {
+    auto* in = static_cast<Instance*>(h);
+    const int64_t left = std::max<int64_t>(in->end - in->pos, 0);
+    const size_t want = size_t(std::min<int64_t>(int64_t(count), left));
+    if (want == 0) return 0;
+    ssize_t got;
+    do {
+        got = ::pread(in->fd, buffer, want, off_t(in->pos));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return got;
+    if (in->decodeCallback && in->decodeMode != 0)
+        in->decodeCallback(in->decodeData, static_cast<uint8_t*>(buffer), int32_t(got), in->pos);
+    in->pos += got;
+    return got;
+}
+
+off_t SeekProc(void* h, off_t offset, int whence) {
+    auto* in = static_cast<Instance*>(h);
+    int64_t base = 0;
+    if (whence == SEEK_CUR) base = in->pos;
+    else if (whence == SEEK_END) base = in->end;
+    else if (whence != SEEK_SET) return -1;
+    const int64_t target = base + int64_t(offset);
+    if (target < 0) return -1;
+    in->pos = std::min(target, in->end);
+    return off_t(in->pos);
+}
+
+std::mutex g_tableLock;
+std::vector<std::unique_ptr<Instance>> g_instances;  // handle n is slot n - 1
+std::once_flag g_initOnce;
+int g_initResult = MPG123_ERR;
+
+Instance* Find(int32_t handle) {
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    if (handle <= 0 || size_t(handle) > g_instances.size()) return nullptr;
+    return g_instances[size_t(handle) - 1].get();
+}
+
+// Restricts the decoder to 16-bit signed output at the stream's own rate and channels, which
+// is what the file writers of the reference player choose too.
+bool ConfigureHandle(mpg123_handle* mh) {
+    if (mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0) != MPG123_OK) return false;
+    if (mpg123_format_none(mh) != MPG123_OK) return false;
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i)
+        if (mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK)
+            return false;
+    return true;
+}
+
+int32_t Analyse(Instance* in, const char* path) {
+    in->fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (in->fd < 0) return MPEG_ERR_OPEN;
+    struct stat st {};
+    if (::fstat(in->fd, &st) != 0 || !S_ISREG(st.st_mode)) return MPEG_ERR_OPEN;
+    in->end = std::max<int64_t>(int64_t(st.st_size) - in->trailingHeader, 0);
+    in->pos = 0;
+
+    int err = MPG123_OK;
+    in->mh = mpg123_new(nullptr, &err);
+    if (!in->mh) return MPEG_ERR_INIT;
+    if (!ConfigureHandle(in->mh)) return MPEG_ERR_INIT;
+    if (mpg123_replace_reader_handle(in->mh, ReadProc, SeekProc, nullptr) != MPG123_OK) return MPEG_ERR_INIT;
+    if (mpg123_open_handle(in->mh, in) != MPG123_OK) return MPEG_ERR_OPEN;
+
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(in->mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0) return MPEG_ERR_FORMAT;
+    mpg123_frameinfo fi {};
+    if (mpg123_info(in->mh, &fi) != MPG123_OK) return MPEG_ERR_FORMAT;
+
+    // Once a stream is found, damage further on is skipped however long it is, so that a
+    // corrupt file still yields everything that can be decoded.
+    mpg123_param(in->mh, MPG123_RESYNC_LIMIT, -1, 0);
+    mpg123_scan(in->mh);
+
+    const int64_t frames = std::max<int64_t>(mpg123_framelength(in->mh), 0);
+    const int64_t samples = std::max<int64_t>(mpg123_length(in->mh), 0);
+    const int spf = mpg123_spf(in->mh);
+
+    TMpegFileInfo& info = in->info;
+    info = TMpegFileInfo{};
+    info.Version = fi.version == MPG123_1_0 ? MPEG_VERSION_1 : MPEG_VERSION_LSF;
+    info.Layer = fi.layer;
+    info.SampleRate = int32_t(fi.rate);
+    info.PlayBackRate = int32_t(rate);
+    switch (fi.mode) {
+    case MPG123_M_STEREO: info.Mode = MPEG_MODE_STEREO; break;
+    case MPG123_M_JOINT: info.Mode = MPEG_MODE_JOINT; break;
+    case MPG123_M_DUAL: info.Mode = MPEG_MODE_DUAL; break;
+    default: info.Mode = MPEG_MODE_SINGLE; break;
+    }
+    info.Channels = channels == 1 ? 1 : 2;
+    info.Frames = int32_t(std::min<int64_t>(frames, INT32_MAX));
+    info.Samples = samples;
+    info.Time = int32_t(std::min<int64_t>((samples * 1000 + rate / 2) / rate, INT32_MAX));
+    info.FrameTime = spf > 0 ? double(spf) * 1000.0 / double(rate) : 0.0;
+    info.Vbr = fi.vbr == MPG123_CBR ? 0 : 1;
+    if (info.Vbr && samples > 0) {
+        const double seconds = double(samples) / double(rate);
+        info.BitRate = int32_t(std::lround(double(in->end) * 8.0 / seconds / 1000.0));
+    } else {
+        info.BitRate = fi.bitrate;
+    }
+    // The scan disables gapless decoding when the file ends before the encoder said it would
+    // (a truncated file); decoding starts afresh so that it stays gapless all the same.
+    mpg123_close(in->mh);
+    in->pos = 0;
+    if (mpg123_open_handle(in->mh, in) != MPG123_OK) return MPEG_ERR_OPEN;
+    if (mpg123_getformat(in->mh, &rate, &channels, &encoding) != MPG123_OK) return MPEG_ERR_FORMAT;
+    in->formatMatches = true;
+    return MPEG_OK;
+}
+
+// Fills up to count bytes of 16-bit PCM straight from the decoder. Returns the bytes
+// delivered, or the negated code when the decoder failed before any sound came out.
+int32_t DecodeInto(Instance* in, uint8_t* out, int32_t count) {
+    int32_t got = 0;
+    while (got < count && !in->done) {
+        size_t n = 0;
+        const int r = mpg123_read(in->mh, out + got, size_t(count - got), &n);
+        // Sound in another rate or channel count than the file's (damaged data that looks like
+        // frames of another stream) is dropped: the next read overwrites it.
+        if (in->formatMatches) {
+            got += int32_t(n);
+            in->delivered += int64_t(n);
+        }
+        if (r == MPG123_OK) continue;
+        if (r == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(in->mh, &rate, &channels, &encoding);
+            in->formatMatches = rate == in->info.PlayBackRate && (channels == 1 ? 1 : 2) == in->info.Channels;
+            continue;
+        }
+        if (r == MPG123_DONE || r == MPG123_NEED_MORE) {
+            in->done = true;
+            break;
+        }
+        if (in->delivered == 0 && got == 0) return -MPEG_ERR_DECODE;
+        // Damage the decoder cannot pass ends the stream; what came before stays valid.
+        in->done = true;
+    }
+    return got;
+}
+
+}  // namespace
+
+MPEG_EXPORT int32_t mpeg_Version(void) { return MPEG_DECODER_VERSION; }
+
+MPEG_EXPORT int32_t mpeg_Init(int32_t* code, mpeg_InfoCallback callback, void* data) {
+    std::call_once(g_initOnce, [] { g_initResult = mpg123_init(); });
+    if (g_initResult != MPG123_OK) {
+        if (code) *code = MPEG_ERR_INIT;
+        return 0;
+    }
+    auto in = std::make_unique<Instance>();
+    in->infoCallback = callback;
+    in->infoData = data;
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    size_t slot = 0;
+    while (slot < g_instances.size() && g_instances[slot]) ++slot;
+    if (slot == g_instances.size()) g_instances.emplace_back();
+    in->handle = int32_t(slot + 1);
+    const int32_t handle = in->handle;
+    g_instances[slot] = std::move(in);
+    if (code) *code = MPEG_OK;
+    return handle;
+}
+
+MPEG_EXPORT int32_t mpeg_Done(int32_t* handle) {
+    if (!handle) return MPEG_ERR_PARAM;
+    std::unique_ptr<Instance> gone;
+    {
+        std::lock_guard<std::mutex> lock(g_tableLock);
+        const int32_t h = *handle;
+        if (h <= 0 || size_t(h) > g_instances.size() || !g_instances[size_t(h) - 1]) return MPEG_ERR_HANDLE;
+        gone = std::move(g_instances[size_t(h) - 1]);
+    }
+    *handle = 0;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_SetDecodeCallback(int32_t handle, mpeg_DecodeCallback callback, void* data) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    in->decodeCallback = callback;
+    in->decodeData = data;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_SetDecodeMode(int32_t handle, uint8_t mode) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    in->decodeMode = mode;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_Clear(int32_t handle) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    const bool had = in->HasFile();
+    in->Release();
+    if (had) in->Notify();
+    return MPEG_OK;
+}
+
+// The number of bytes at the end of the file that are not audio; applies to the next file set.
+MPEG_EXPORT int32_t mpeg_SetTrailingHeader(int32_t handle, int32_t value) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (value < 0) return MPEG_ERR_PARAM;
+    in->trailingHeader = value;
+    return MPEG_OK;
+}
+
+// Every frame is indexed when a file is set, so positioning is always exact; the flag is kept
+// only to answer for it.
+MPEG_EXPORT int32_t mpeg_SetExactPosition(int32_t handle, int32_t value) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    in->exactPosition = value != 0;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_SetFileName(int32_t handle, const char* path) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    const bool had = in->HasFile();
+    in->Release();
+    if (!path || !*path) {
+        if (had) in->Notify();
+        return MPEG_OK;
+    }
+    const int32_t rc = Analyse(in, path);
+    if (rc != MPEG_OK) {
+        in->Release();
+        if (had) in->Notify();
+        return rc;
+    }
+    in->fileName = path;
+    in->Notify();
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_GetFileName(int32_t handle, char* buffer, int32_t size) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!buffer || size <= 0) return MPEG_ERR_PARAM;
+    const size_t n = std::min(in->fileName.size(), size_t(size - 1));
+    std::memcpy(buffer, in->fileName.data(), n);
+    buffer[n] = '\0';
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_GetEmpty(int32_t handle) {
+    Instance* in = Find(handle);
+    return (!in || !in->HasFile()) ? 1 : 0;
+}
+
+MPEG_EXPORT int32_t mpeg_GetFileInfo(int32_t handle, TMpegFileInfo* info) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!info) return MPEG_ERR_PARAM;
+    if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    *info = in->info;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_SetChannelMode(int32_t handle, int32_t mode) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (mode < MPEG_CHANNEL_LEFT || mode > MPEG_CHANNEL_DOWNMIX) return MPEG_ERR_PARAM;
+    in->channelMode = mode;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_GetChannelMode(int32_t handle, int32_t* mode) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!mode) return MPEG_ERR_PARAM;
+    *mode = in->channelMode;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_SetPosition(int32_t handle, int32_t frame) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    if (frame < 0 || frame > in->info.Frames) return MPEG_ERR_SEEK;
+    const off_t r = frame == 0 ? mpg123_seek(in->mh, 0, SEEK_SET) : mpg123_seek_frame(in->mh, frame, SEEK_SET);
+    if (r < 0) return MPEG_ERR_SEEK;
+    in->done = false;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_GetPosition(int32_t handle) {
+    Instance* in = Find(handle);
+    if (!in || !in->HasFile()) return 0;
+    return int32_t(std::clamp<int64_t>(mpg123_tellframe(in->mh), 0, in->info.Frames));
+}
+
+MPEG_EXPORT int32_t mpeg_OpenFile(int32_t handle) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    in->open = true;
+    in->done = false;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_CloseFile(int32_t handle) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    in->open = false;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_ResetFile(int32_t handle) {
+    Instance* in = Find(handle);
+    if (!in) return MPEG_ERR_HANDLE;
+    if (!in->open) return MPEG_ERR_NOTOPEN;
+    if (mpg123_seek(in->mh, 0, SEEK_SET) < 0) return MPEG_ERR_SEEK;
+    in->done = false;
+    return MPEG_OK;
+}
+
+MPEG_EXPORT int32_t mpeg_ReadDataBytes(int32_t handle, void* buffer, int32_t count) {
+    Instance* in = Find(handle);
+    if (!in) return -MPEG_ERR_HANDLE;
+    if (!buffer || count < 0) return -MPEG_ERR_PARAM;
+    if (!in->open) return -MPEG_ERR_NOTOPEN;
+    const int32_t channels = in->OutChannels();
+    count -= count % (2 * channels);
+    if (count == 0 || in->done) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (channels == in->info.Channels) return DecodeInto(in, out, count);
+
+    // One channel out of a stereo stream: decode both, then pick or mix.
+    const size_t frames = size_t(count) / 2;
+    if (in->scratch.size() < frames * 2) in->scratch.resize(frames * 2);
+    const int32_t got = DecodeInto(in, reinterpret_cast<uint8_t*>(in->scratch.data()), int32_t(frames * 4));
+    if (got <= 0) return got;
+    const size_t n = size_t(got) / 4;
+    const int16_t* src = in->scratch.data();
+    int16_t* dst = reinterpret_cast<int16_t*>(out);
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t l = src[2 * i], r = src[2 * i + 1];
+        int16_t v;
+        switch (in->channelMode) {
+        case MPEG_CHANNEL_LEFT: v = int16_t(l); break;
+        case MPEG_CHANNEL_RIGHT: v = int16_t(r); break;
+        default: v = int16_t((l + r) >> 1); break;
+        }
+        std::memcpy(dst + i, &v, 2);
+    }
+    return int32_t(n * 2);
+}
+
+MPEG_EXPORT int32_t mpeg_GetDone(int32_t handle) {
+    Instance* in = Find(handle);
+    return (in && in->done) ? 1 : 0;
+}
+
+MPEG_EXPORT int32_t mpeg_GetErrorText(int32_t code, char* buffer, int32_t size) {
+    if (!buffer || size <= 0 || code < 0 || code > MPEG_ERR_LAST) return MPEG_ERR_PARAM;
+    std::strncpy(buffer, kErrorTexts[code], size_t(size - 1));
+    buffer[size - 1] = '\0';
+    return MPEG_OK;
+}
