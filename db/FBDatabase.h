@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TFBTransaction;
@@ -199,6 +200,7 @@ public:
     int RecordCount() const { return static_cast<int>(rows_.size()); }
     bool IsEmpty() const { return rows_.empty(); }
     int FieldCount() const { return static_cast<int>(fields_.size()); }
+    // Fields and Value throw std::out_of_range for an index outside the fields or rows.
     TFBField& Fields(int index) { return fields_.at(static_cast<size_t>(index)); }
     // Case-insensitive by name; FindField gives nullptr, FieldByName throws EFBError.
     TFBField* FindField(const std::string& name);

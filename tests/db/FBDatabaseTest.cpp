@@ -291,6 +291,18 @@ TEST(FBDatabaseTest, ConnectionAndTransactionUseTheCatalogueParameters)
     EXPECT_DOUBLE_EQ(q.Fields(5).AsFloat(), 0.5) << "dialect 1 divides in floating point";
     EXPECT_TRUE(c.Trans_Quelt.InTransaction());
 
+    // CHAR comes blank-padded to its byte length over UTF8; scaled numbers come as floats.
+    q.Close();
+    q.SQL() = {"SELECT CAST('H' AS CHAR(3)), CAST('Á b' AS CHAR(5)), CAST(12.25 AS NUMERIC(9,2)),",
+               "       CAST(NULL AS CHAR(2)) FROM RDB$DATABASE"};
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString(), "H");
+    EXPECT_EQ(q.Fields(1).AsString(), "Á b");
+    EXPECT_EQ(q.Fields(1).Size(), 5);
+    EXPECT_EQ(q.Fields(2).DataType(), TFBFieldType::ftFloat);
+    EXPECT_DOUBLE_EQ(q.Fields(2).AsFloat(), 12.25);
+    EXPECT_TRUE(q.Fields(3).IsNull());
+
     // Closing the connection closes its queries and ends its transaction.
     c.DB_Quelt.Close();
     EXPECT_FALSE(c.DB_Quelt.Connected());
