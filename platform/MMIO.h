@@ -8,9 +8,11 @@
 // no disk; a read outside it that does not continue the previous one fills one aligned
 // 4096-byte block, not the whole buffer).
 //
-// Writes are buffered too. A failed write (full disk, I/O error) is never dropped: the call
-// that hits it fails (mmioWrite returns -1; mmioFlush, mmioAscend and mmioClose return an
-// error), and the handle keeps failing every later write.
+// Writes are buffered too. A failed write (full disk, I/O error) is never silent: the call
+// that hits it fails (mmioWrite returns -1; mmioRead, mmioFlush, mmioSetBuffer, mmioAscend
+// and mmioClose return their errors), the buffered bytes it could not write are dropped,
+// and reads from then on show what the disk really holds. mmioGetInfo tells whether any
+// write failed since the file was opened.
 //
 // Positions are file offsets of 32 bits, as in RIFF. A handle is used by one thread at a time.
 #pragma once
@@ -65,7 +67,8 @@ constexpr uint32_t MMIO_TOUPPER = 0x0010;
 
 // Size of the buffer MMIO_ALLOCBUF allocates; room a name needs for MMIO_PARSE.
 constexpr int32_t MMIO_DEFAULTBUFFER = 8192;
-constexpr int32_t MMIO_MAXPATH = 260;
+// (the platform's 260 would not hold every Linux path)
+constexpr int32_t MMIO_MAXPATH = 4095;
 
 // Results.
 constexpr MMRESULT MMIOERR_BASE = 256;
@@ -110,7 +113,7 @@ int32_t mmioRead(HMMIO h, void* buffer, int32_t count);
 
 // Writes count bytes at the current position, extending the file as needed. Returns count,
 // or -1 when the bytes (or bytes buffered earlier that had to go to disk first) could not
-// be written.
+// be written; the position is then unchanged.
 int32_t mmioWrite(HMMIO h, const void* buffer, int32_t count);
 
 // Moves the current position (origin SEEK_SET, SEEK_CUR or SEEK_END) and returns the new
@@ -128,7 +131,8 @@ MMRESULT mmioFlush(HMMIO h, uint32_t flags = 0);
 // MMSYSERR_INVALPARAM for a negative size or a null handle.
 MMRESULT mmioSetBuffer(HMMIO h, char* buffer, int32_t size, uint32_t flags = 0);
 
-// Reports the state of the file. Returns 0, or MMSYSERR_INVALHANDLE.
+// Reports the state of the file (wErrorRet MMIOERR_CANNOTWRITE once any write failed).
+// Returns 0, or MMSYSERR_INVALHANDLE.
 MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* info, uint32_t flags = 0);
 
 // Reads the header of a chunk and positions at its data (after the form or list type of a
