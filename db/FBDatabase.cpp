@@ -79,9 +79,9 @@ using XpbPtr = std::unique_ptr<IXpbBuilder, XpbDisposer>;
 
 std::string Trimmed(const std::string& s)
 {
-    const auto b = s.find_first_not_of(" \t");
+    const auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
-    const auto e = s.find_last_not_of(" \t");
+    const auto e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
 }
 
@@ -180,9 +180,11 @@ bool TFBDatabase::Connected() const
 void TFBDatabase::Open()
 {
     if (Connected()) return;
-    if (Trimmed(databaseName_).empty()) throw EFBError("Database name is missing");
+    // Blanks and line ends around the name (an INI line with CR LF) are not part of it.
+    const std::string name = Trimmed(databaseName_);
+    if (name.empty()) throw EFBError("Database name is missing");
 
-    const bool server = IsServerName(databaseName_);
+    const bool server = IsServerName(name);
     Status st;
     XpbPtr dpb(st.Call([](ThrowStatusWrapper* s) {
         return Master()->getUtilInterface()->getXpbBuilder(s, IXpbBuilder::DPB, nullptr, 0);
@@ -218,7 +220,7 @@ void TFBDatabase::Open()
     if (!server) EnsureEmbeddedLockFolder();
     Ref<IProvider> provider(Master()->getDispatcher());
     IAttachment* attachment = st.Call([&](ThrowStatusWrapper* s) {
-        return provider->attachDatabase(s, databaseName_.c_str(), dpb->getBufferLength(s), dpb->getBuffer(s));
+        return provider->attachDatabase(s, name.c_str(), dpb->getBufferLength(s), dpb->getBuffer(s));
     });
     impl_->attachment.reset(attachment);
 }

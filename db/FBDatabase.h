@@ -33,7 +33,7 @@ public:
     TFBDatabase& operator=(const TFBDatabase&) = delete;
 
     const std::string& DatabaseName() const { return databaseName_; }
-    // Takes effect at the next Open.
+    // Takes effect at the next Open, which ignores blanks and line ends around it.
     void SetDatabaseName(const std::string& name) { databaseName_ = name; }
 
     // "name=value" lines. Understood: user_name, password, lc_ctype (default UTF8), sql_role_name.

@@ -113,7 +113,7 @@ TEST(FBDatabaseTest, CatalogueStatementGivesRowsInCodeOrderWithCategoryNames)
     const std::string path = dir.file("small.fdb");
     MakeDatabase(dir, path, kSmallCatalogue);
 
-    Catalogue c(path);
+    Catalogue c(" " + path + "\r\n");  // as read from an INI line ending in CR LF
     c.DB_Quelt.Open();
     ASSERT_TRUE(c.DB_Quelt.Connected());
     c.Q_Vinhetas.Open();
