@@ -1,0 +1,318 @@
+#include "tags/U_Funcoes.h"
+
+#include "tags/ID3v1.h"
+#include "tags/ID3v2.h"
+#include "tags/MPEGaudio.h"
+#include "tags/WAVfile.h"
+
+#include <QLocale>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <sys/stat.h>
+
+std::unique_ptr<TMPEGaudio> MpegInfo;
+std::unique_ptr<TWAVfile> WavInfo;
+std::unique_ptr<TID3v1> Id3v1Info;
+std::unique_ptr<TID3v2> Id3v2Info;
+Tag FileInfo;
+
+const TagField TagFields[TagFieldCount] = {
+    {"MpegValid", &Tag::MpegValid}, {"FileSizeText", &Tag::FileSizeText},
+    {"MpegVersionLayer", &Tag::MpegVersionLayer}, {"BitRateText", &Tag::BitRateText},
+    {"SampleRateText", &Tag::SampleRateText}, {"ChannelModeText", &Tag::ChannelModeText},
+    {"DurationText", &Tag::DurationText}, {"FramePositionText", &Tag::FramePositionText},
+    {"CrcText", &Tag::CrcText}, {"FrameCountText", &Tag::FrameCountText},
+    {"CopyBitText", &Tag::CopyBitText}, {"OriginalText", &Tag::OriginalText},
+    {"EmphasisText", &Tag::EmphasisText}, {"EncoderText", &Tag::EncoderText},
+    {"TagPresentText", &Tag::TagPresentText}, {"TagVersionText", &Tag::TagVersionText},
+    {"TagSizeText", &Tag::TagSizeText}, {"Title", &Tag::Title}, {"Artist", &Tag::Artist},
+    {"Album", &Tag::Album}, {"Track", &Tag::Track}, {"Year", &Tag::Year}, {"Genre", &Tag::Genre},
+    {"Comment", &Tag::Comment}, {"Composer", &Tag::Composer}, {"EncodedBy", &Tag::EncodedBy},
+    {"RightsNotice", &Tag::RightsNotice}, {"Language", &Tag::Language}, {"FrameTGRA", &Tag::FrameTGRA},
+    {"FrameTVOC", &Tag::FrameTVOC}, {"Rating", &Tag::Rating}, {"FrameTTPE", &Tag::FrameTTPE},
+    {"FrameTPIN", &Tag::FrameTPIN}, {"FrameTPFI", &Tag::FrameTPFI}, {"Link", &Tag::Link},
+    {"FrameTRIT", &Tag::FrameTRIT}, {"IntroMark", &Tag::IntroMark}, {"FrameTEXT", &Tag::FrameTEXT},
+    {"FrameTEST", &Tag::FrameTEST}, {"FrameTIDM", &Tag::FrameTIDM}, {"StampMark", &Tag::StampMark},
+    {"StampFile", &Tag::StampFile}, {"StartMark", &Tag::StartMark}, {"EndMark", &Tag::EndMark},
+    {"ChorusStartMark", &Tag::ChorusStartMark}, {"ChorusEndMark", &Tag::ChorusEndMark},
+    {"MixMark", &Tag::MixMark}};
+
+namespace {
+
+const char* const SYes = "Sim";
+const char* const SNo = "Não";
+
+std::string YesNo(bool b) { return b ? SYes : SNo; }
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+bool IsMp3Extension(const std::string& ext) {
+    const std::string u = Upper(ext);
+    return u == ".MP3" || u == "MP3";
+}
+
+// The extension of a file name with its dot, or empty.
+std::string ExtensionOf(const std::string& FileName) {
+    return std::filesystem::path(FileName).extension().string();
+}
+
+bool FileExists(const std::string& FileName) {
+    struct stat st {};
+    return ::stat(FileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string TrimBlanks(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    return s.substr(b, e - b);
+}
+
+bool ToInt(const std::string& text, int& out) {
+    const std::string s = TrimBlanks(text);
+    const char* b = s.data();
+    const char* e = b + s.size();
+    if (b != e && *b == '+') ++b;
+    const auto r = std::from_chars(b, e, out);
+    return b != e && r.ec == std::errc() && r.ptr == e;
+}
+
+int StrToInt(const std::string& text) {
+    int v = 0;
+    if (!ToInt(text, v)) throw EConvertError("'" + text + "' is not a valid integer value");
+    return v;
+}
+
+// A number with `decimals` digits after the locale's decimal separator and none before it when
+// the integer part is 0 (",5 seg." for half a second), halves away from zero.
+std::string FormatDecimals(double v, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    const long long scaled = std::llround(std::fabs(v) * scale);
+    const long long whole = scaled / static_cast<long long>(scale);
+    std::string frac = std::to_string(scaled % static_cast<long long>(scale));
+    frac.insert(0, static_cast<size_t>(decimals) - frac.size(), '0');
+    std::string out = v < 0 && scaled != 0 ? "-" : "";
+    if (whole != 0) out += std::to_string(whole);
+    return out + QLocale().decimalPoint().toStdString() + frac;
+}
+
+}  // namespace
+
+int TimeTextToSeconds(const std::string& Text) {
+    const size_t colon = Text.find(':');
+    if (colon == std::string::npos)
+        throw EConvertError("'' is not a valid integer value");
+    const int minutes = StrToInt(Text.substr(0, colon));
+
+    // Both a decimal point and a decimal comma are read, whatever the user's locale.
+    std::string seconds = TrimBlanks(Text.substr(colon + 1));
+    for (char& c : seconds)
+        if (c == ',') c = '.';
+    const char* b = seconds.data();
+    const char* e = b + seconds.size();
+    if (b != e && *b == '+') ++b;
+    double value = 0;
+    const auto r = std::from_chars(b, e, value, std::chars_format::general);
+    if (b == e || r.ec != std::errc() || r.ptr != e || !std::isfinite(value) || std::fabs(value) > 1e9)
+        throw EConvertError("'" + Text.substr(colon + 1) + "' is not a valid floating point value");
+    // The default rounding mode rounds halves to the even neighbour.
+    const long long total = std::llrint(value) + static_cast<long long>(minutes) * 60;
+    if (total > INT32_MAX || total < INT32_MIN) throw EConvertError("'" + Text + "' is out of range");
+    return static_cast<int>(total);
+}
+
+void ClearFileInfo() { FileInfo = Tag{}; }
+
+void OpenAudioInfo(const std::string& Extension) {
+    if (!IsMp3Extension(Extension)) {
+        WavInfo = std::make_unique<TWAVfile>();
+        return;
+    }
+    MpegInfo = std::make_unique<TMPEGaudio>();
+    Id3v1Info = std::make_unique<TID3v1>();
+    Id3v2Info = std::make_unique<TID3v2>();
+    ClearFileInfo();
+}
+
+void FreeAudioInfo(const std::string& Extension) {
+    if (!IsMp3Extension(Extension)) {
+        WavInfo.reset();
+        return;
+    }
+    ClearFileInfo();
+    MpegInfo.reset();
+    Id3v1Info.reset();
+    Id3v2Info.reset();
+}
+
+void ReadAudioInfo(const std::string& FileName) {
+    ClearFileInfo();
+    if (FileName.empty()) return;
+    const std::string ext = ExtensionOf(FileName);
+    if (!MpegInfo) OpenAudioInfo(ext);
+    if (!FileExists(FileName)) return;
+
+    Tag& fi = FileInfo;
+    if (Upper(ext) != ".MP3") {
+        if (!WavInfo) WavInfo = std::make_unique<TWAVfile>();
+        if (WavInfo->ReadFromFile(FileName) && WavInfo->Valid()) {
+            fi.ChannelModeText = WavInfo->ChannelMode();
+            fi.SampleRateText = std::to_string(WavInfo->SampleRate()) + " hz";
+            fi.FileSizeText = std::to_string(WavInfo->FileSize()) + " bytes";
+            fi.DurationText = FormatDecimals(WavInfo->Duration(), 3) + " seg.";
+        }
+        return;
+    }
+
+    if (!MpegInfo || !Id3v1Info || !Id3v2Info) OpenAudioInfo(".MP3");
+    TMPEGaudio& mpeg = *MpegInfo;
+    if (!mpeg.ReadFromFile(FileName)) return;
+    if (!mpeg.Valid()) {
+        fi.MpegValid = SNo;
+        return;
+    }
+    const FrameHeaderInfo& frame = mpeg.Frame();
+    fi.MpegValid = SYes;
+    fi.FileSizeText = std::to_string(mpeg.FileLength()) + " bytes";
+    fi.MpegVersionLayer = mpeg.Version() + " " + mpeg.Layer();
+    fi.BitRateText = std::string(mpeg.VBR().Present ? "VBR " : "CBR ") + std::to_string(mpeg.BitRate()) + " kbit/s";
+    fi.SampleRateText = std::to_string(mpeg.SampleRate()) + " hz";
+    fi.ChannelModeText = mpeg.ChannelMode();
+    fi.DurationText = FormatDecimals(mpeg.Duration(), 1) + " seg.";
+    fi.FramePositionText = std::to_string(frame.Position) + " bytes";
+    fi.CrcText = YesNo(frame.ProtectionBit);
+    fi.FrameCountText = std::to_string(mpeg.FrameCount());
+    fi.CopyBitText = YesNo(frame.CopyBit);
+    fi.OriginalText = YesNo(frame.OriginalBit);
+    fi.EmphasisText = mpeg.Emphasis();
+    fi.EncoderText = mpeg.Encoder();
+
+    TID3v2& v2 = *Id3v2Info;
+    if (!v2.ReadFromFile(FileName)) return;
+    if (v2.TagFound()) {
+        fi.TagPresentText = SYes;
+        fi.TagVersionText = "2." + std::to_string(v2.TagVersion());
+        fi.TagSizeText = std::to_string(v2.TagTotalSize()) + " bytes";
+        fi.Title = v2.Title();
+        fi.Artist = v2.Artist();
+        fi.Album = v2.Album();
+        if (v2.TrackNumber() > 0) fi.Track = std::to_string(v2.TrackNumber());
+        fi.Year = v2.Year();
+        fi.Genre = v2.Genre();
+        fi.Comment = v2.Comment();
+        fi.Composer = v2.Composer();
+        fi.EncodedBy = v2.Encoder();
+        fi.RightsNotice = v2.RightsNotice();
+        fi.Language = v2.Language();
+        fi.FrameTGRA = v2.FrameTGRA();
+        fi.FrameTVOC = v2.FrameTVOC();
+        fi.Rating = std::to_string(v2.Rating());
+        fi.FrameTTPE = v2.FrameTTPE();
+        fi.FrameTPIN = v2.FrameTPIN();
+        fi.FrameTPFI = v2.FrameTPFI();
+        fi.Link = v2.Link();
+        fi.FrameTRIT = v2.FrameTRIT();
+        fi.IntroMark = v2.IntroMark();
+        fi.FrameTEXT = v2.FrameTEXT();
+        fi.FrameTEST = v2.FrameTEST();
+        fi.FrameTIDM = v2.FrameTIDM();
+        fi.StampMark = v2.StampMark();
+        fi.StampFile = v2.StampFile();
+        fi.StartMark = v2.StartMark();
+        fi.EndMark = v2.EndMark();
+        fi.ChorusStartMark = v2.ChorusStartMark();
+        fi.ChorusEndMark = v2.ChorusEndMark();
+        fi.MixMark = v2.MixMark();
+        return;
+    }
+
+    TID3v1& v1 = *Id3v1Info;
+    if (!v1.ReadFromFile(FileName)) {
+        fi.TagPresentText = SNo;
+        return;
+    }
+    if (!v1.TagFound()) return;
+    fi.TagPresentText = SYes;
+    fi.TagVersionText = v1.TagVersion() == 2 ? "1.1" : "1.0";
+    fi.Title = v1.Title();
+    fi.Artist = v1.Artist();
+    fi.Album = v1.Album();
+    fi.Track = std::to_string(v1.TrackNumber());
+    fi.Year = v1.Year();
+    fi.Genre = v1.Genre();
+    fi.Comment = v1.Comment();
+}
+
+bool WriteMarkers(const std::string& FileName, const std::string& Title, const std::string& Artist,
+                  const std::string& Composer, const std::string& Album, const std::string& Year,
+                  const std::string& Track, const std::string& TIDM, const std::string& Genre,
+                  const std::string& TEST, const std::string& TRIT, const std::string& Language,
+                  const std::string& TGRA, const std::string& TVOC, const std::string& Rating,
+                  const std::string& TTPE, const std::string& TPIN, const std::string& TPFI,
+                  const std::string& TEXT, const std::string& Comment, const std::string& IntroMark,
+                  const std::string& StampMark, const std::string& StampFile, const std::string& StartMark,
+                  const std::string& EndMark, const std::string& ChorusStartMark,
+                  const std::string& ChorusEndMark, const std::string& MixMark) {
+    if (!FileExists(FileName)) {
+        ClearFileInfo();
+        return false;
+    }
+    // Without the MP3 analysers the writer starts from the file's own tag, so nothing of it is lost.
+    if (!Id3v2Info) {
+        Id3v2Info = std::make_unique<TID3v2>();
+        Id3v2Info->ReadFromFile(FileName);
+    }
+    TID3v2& v2 = *Id3v2Info;
+    const Tag& fi = FileInfo;
+    auto pick = [](const std::string& arg, const std::string& field) -> const std::string& {
+        return arg.empty() ? field : arg;
+    };
+
+    v2.SetTitle(pick(Title, fi.Title));
+    v2.SetArtist(pick(Artist, fi.Artist));
+    v2.SetComposer(pick(Composer, fi.Composer));
+    v2.SetAlbum(pick(Album, fi.Album));
+    v2.SetYear(pick(Year, fi.Year));
+    if (!Track.empty())
+        v2.SetTrackNumber(static_cast<uint16_t>(StrToInt(Track)));
+    else if (!fi.Track.empty())
+        v2.SetTrackNumber(static_cast<uint16_t>(StrToInt(fi.Track)));
+    v2.SetFrameTIDM(pick(TIDM, fi.FrameTIDM));
+    v2.SetGenre(pick(Genre, fi.Genre));
+    v2.SetFrameTEST(pick(TEST, fi.FrameTEST));
+    v2.SetFrameTRIT(pick(TRIT, fi.FrameTRIT));
+    v2.SetLanguage(pick(Language, fi.Language));
+    v2.SetFrameTGRA(pick(TGRA, fi.FrameTGRA));
+    v2.SetFrameTVOC(pick(TVOC, fi.FrameTVOC));
+    int rating = 0;
+    if (!ToInt(pick(Rating, fi.Rating), rating)) rating = 0;
+    v2.SetRating(static_cast<uint8_t>(rating & 0xFF));
+    v2.SetFrameTTPE(pick(TTPE, fi.FrameTTPE));
+    v2.SetFrameTPIN(pick(TPIN, fi.FrameTPIN));
+    v2.SetFrameTPFI(pick(TPFI, fi.FrameTPFI));
+    v2.SetFrameTEXT(pick(TEXT, fi.FrameTEXT));
+    v2.SetComment(pick(Comment, fi.Comment));
+    v2.SetIntroMark(pick(IntroMark, fi.IntroMark));
+    v2.SetStampMark(pick(StampMark, fi.StampMark));
+    v2.SetStampFile(pick(StampFile, fi.StampFile));
+    v2.SetStartMark(pick(StartMark, fi.StartMark));
+    v2.SetEndMark(pick(EndMark, fi.EndMark));
+    v2.SetChorusStartMark(pick(ChorusStartMark, fi.ChorusStartMark));
+    v2.SetChorusEndMark(pick(ChorusEndMark, fi.ChorusEndMark));
+    v2.SetMixMark(pick(MixMark, fi.MixMark));
+
+    v2.SetEncoder(fi.EncodedBy);
+    v2.SetRightsNotice(fi.RightsNotice);
+    v2.SetLink(fi.Link);
+    v2.SetFrameTCAD("S");
+
+    const bool ok = v2.SaveToFile(FileName);
+    ClearFileInfo();
+    return ok;
+}
