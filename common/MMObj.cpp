@@ -181,10 +181,10 @@ bool TMMAligner::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Resize: Realign(); break;
         case QEvent::ChildAdded: Watch(static_cast<QChildEvent*>(event)->child()); break;
         case QEvent::ChildRemoved: {
+            // The child may be half destroyed already: do not ask it anything.
             QObject* child = static_cast<QChildEvent*>(event)->child();
             if (child) child->removeEventFilter(this);
-            if (child && child->isWidgetType() && ControlAlign(static_cast<QWidget*>(child)) != alNone)
-                Realign();
+            Realign();
             break;
         }
         default: break;

@@ -176,3 +176,25 @@ TEST(MMCustomPanelTest, GraphicControlReactsToItsBevel) {
     view.Bevel()->SetBorderWidth(2);
     EXPECT_EQ(view.changed, 1);
 }
+
+TEST(MMCustomPanelTest, ContainersGoAwayWithDockedChildren) {
+    // A shown plain container whose aligner came after its children, and a panel inside it
+    // with children of its own: destroying them must not realign into freed children.
+    auto* area = new QWidget;
+    area->resize(200, 100);
+    auto* first = new TMMCustomPanel(area);
+    auto* panel = new TMMCustomPanel(area);
+    first->resize(10, 20);
+    first->SetAlign(alTop);
+    panel->SetAlign(alClient);
+    auto* inner = new TMMGraphicControl(panel);
+    inner->SetAlign(alClient);
+    auto* bottom = new TMMGraphicControl(panel);
+    bottom->resize(5, 10);
+    bottom->SetAlign(alBottom);
+    area->show();
+    EXPECT_EQ(inner->geometry(), QRect(1, 1, 198, 68));
+    delete bottom;  // a removed child gives its place back
+    EXPECT_EQ(inner->geometry(), QRect(1, 1, 198, 78));
+    delete area;
+}
