@@ -114,6 +114,21 @@ size_t SideInfoDistance(const FrameHeaderInfo& f) {
 // A VBRI header always follows 32 bytes after the frame header, whatever the mode.
 constexpr size_t kVBRIDistance = 36;
 
+// Encoder texts are bytes of no stated encoding: taken as Latin-1 up to the first zero byte, so
+// that the texts stay valid UTF-8 whatever a file holds.
+std::string TextOf(const uint8_t* bytes, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count && bytes[i] != 0; ++i) {
+        if (bytes[i] < 0x80) {
+            text += char(bytes[i]);
+        } else {
+            text += char(0xC0 | bytes[i] >> 6);
+            text += char(0x80 | (bytes[i] & 0x3F));
+        }
+    }
+    return text;
+}
+
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -162,7 +177,9 @@ void TMPEGaudio::ReadVBR(const uint8_t* block, size_t count, size_t frameOffset)
         vbr_.FrameTotal = be32(position + 8);
         vbr_.ByteTotal = be32(position + 12);
         vbr_.Quality = at(position + 119);
-        for (size_t i = position + 120; i < position + 128 && at(i) != 0; ++i) vbr_.EncoderTag += char(at(i));
+        uint8_t tag[8];
+        for (size_t i = 0; i < 8; ++i) tag[i] = at(position + 120 + i);
+        vbr_.EncoderTag = TextOf(tag, 8);
         return;
     }
     const size_t vbri = frameOffset + kVBRIDistance;
@@ -203,7 +220,7 @@ void TMPEGaudio::ReadVendorText(const uint8_t* block, size_t count) {
     for (size_t back = 0; back <= steps && back + 8 <= count; ++back) {
         const uint8_t* p = block + count - 8 - back;
         if (std::memcmp(p, "LAME", 4) == 0) {
-            vendorText_.assign(reinterpret_cast<const char*>(p), 8);
+            vendorText_ = TextOf(p, 8);
             return;
         }
         if (std::memcmp(p, "GOGO", 4) == 0) {

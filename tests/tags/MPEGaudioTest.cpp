@@ -261,8 +261,10 @@ TEST(MPEGaudioTest, XingHeaderGivesFramesAverageBitRateAndEncoder) {
         EXPECT_TRUE(a.mpeg->Valid());
     }
     {
-        // Another encoder's tag text: the Xing encoder.
-        const auto a = analyse(dir, xingFrame(header, length, 36, 1000, 388500, "") + frames(30 * length, header, length));
+        // Another encoder's tag text: the Xing encoder. Its bytes are taken as Latin-1.
+        const auto a = analyse(dir, xingFrame(header, length, 36, 1000, 388500, "Enc\xE9") +
+                                        frames(30 * length, header, length));
+        EXPECT_EQ(a.mpeg->VBR().EncoderTag, "Enc\xC3\xA9");
         EXPECT_EQ(a.mpeg->Encoder(), "Xing");
     }
     {
