@@ -356,3 +356,101 @@ QImage TMMDIBCanvas::ToImage() const {
     const_cast<TMMDIBCanvas*>(this)->CopyToDevice(&painter, 0, 0, bmWidth_, bmHeight_, 0, 0);
     return image;
 }
+
+TMMDIBGraphicControl::TMMDIBGraphicControl(QWidget* parent, const std::string& className)
+    : TMMGraphicControl(parent), dib_(std::make_unique<TMMDIBCanvas>(className)) {}
+
+TMMDIBGraphicControl::~TMMDIBGraphicControl() = default;
+
+void TMMDIBGraphicControl::SetBitsPerPixel(int bits) {
+    dib_->SetBitsPerPixel(bits);
+    update();
+}
+
+void TMMDIBGraphicControl::DrawBackground() {
+    dib_->SetPenColor(Color());
+    dib_->ClearSurface();
+}
+
+void TMMDIBGraphicControl::PaintFrame(bool) {
+    if (!canvas_) return;
+    Bevel()->PaintBevel(*canvas_, rect(), true);
+    dib_->BeginDraw();
+    DrawBackground();
+    const QRect inner = ClientRect();
+    dib_->CopyToDevice(canvas_, inner.left(), inner.top(), inner.width(), inner.height(), 0, 0);
+    dib_->EndDraw();
+}
+
+void TMMDIBGraphicControl::EnsureScreen() {
+    const QSize size(std::max(width(), 1), std::max(height(), 1));
+    if (screen_.size() != size) {
+        screen_ = QImage(size, QImage::Format_RGB32);
+        screen_.fill(Qt::black);
+    }
+}
+
+void TMMDIBGraphicControl::DrawNow(const std::function<void(bool)>& routine, bool flag) {
+    if (isHidden() || !parentWidget()) return;
+    EnsureScreen();
+    {
+        QPainter painter(&screen_);
+        QPainter* outer = canvas_;
+        canvas_ = &painter;
+        try {
+            routine(flag);
+        } catch (...) {
+            canvas_ = outer;
+            throw;
+        }
+        canvas_ = outer;
+    }
+    ShowScreen();
+}
+
+void TMMDIBGraphicControl::ScreenPaint(const std::function<void(QPainter&)>& paint) {
+    EnsureScreen();
+    {
+        QPainter painter(&screen_);
+        QPainter* outer = canvas_;
+        canvas_ = &painter;
+        paint(painter);
+        canvas_ = outer;
+    }
+    ShowScreen();
+}
+
+void TMMDIBGraphicControl::ShowScreen() {
+    // Inside paintEvent the copy follows anyway; a nested repaint would be refused.
+    if (inPaintEvent_ || !isVisible()) return;
+    screenValid_ = true;
+    repaint();
+    screenValid_ = false;
+}
+
+void TMMDIBGraphicControl::Paint(QPainter&) {
+    DrawNow([this](bool f) { PaintFrame(f); }, false);
+}
+
+void TMMDIBGraphicControl::paintEvent(QPaintEvent*) {
+    // Our own repaint only copies the fresh screen image; any other paint (an invalidation,
+    // an expose) draws a new frame from the view's data first, as the toolkit would.
+    inPaintEvent_ = true;
+    EnsureScreen();
+    if (!screenValid_) {
+        try {
+            DrawNow([this](bool f) { PaintFrame(f); }, false);
+        } catch (...) {
+            inPaintEvent_ = false;
+            throw;
+        }
+    }
+    inPaintEvent_ = false;
+    QPainter widgetPainter(this);
+    widgetPainter.drawImage(0, 0, screen_);
+}
+
+void TMMDIBGraphicControl::resizeEvent(QResizeEvent* e) {
+    TMMGraphicControl::resizeEvent(e);
+    EnsureScreen();
+}

@@ -105,3 +105,56 @@ struct TMMStaticColor {
     uint8_t r, g, b;
 };
 extern const TMMStaticColor MMStaticColors[20];
+
+// Base of the views that draw through their own surface. A frame goes surface -> screen
+// image -> widget: DrawNow binds Canvas() to the screen image (origin at the control's
+// top-left), runs the drawing routine, and repaints synchronously; paintEvent only copies
+// the screen image. Whatever an owner draws on Canvas() stays until the next frame.
+#include "common/MMObj.h"
+
+#include <functional>
+
+class TMMDIBGraphicControl : public TMMGraphicControl {
+public:
+    explicit TMMDIBGraphicControl(QWidget* parent, const std::string& className);
+    ~TMMDIBGraphicControl() override;
+
+    TMMDIBCanvas* DIBCanvas() const { return dib_.get(); }
+    // Changes the surface's depth, then invalidates.
+    virtual void SetBitsPerPixel(int bits);
+    int32_t Tag2() const { return tag2_; }
+    void SetTag2(int32_t v) { tag2_ = v; }
+
+    // The painter bound to the screen image while a frame is drawn (and inside ScreenPaint);
+    // nullptr otherwise.
+    QPainter* Canvas() const { return canvas_; }
+    // Runs routine(flag) with Canvas() bound, then shows the screen image at once. Does
+    // nothing while the control is hidden or has no parent.
+    void DrawNow(const std::function<void(bool)>& routine, bool flag);
+    // Runs paint with Canvas() bound to the screen image outside a frame (for lines drawn
+    // between frames, such as a drag), then shows the result at once.
+    void ScreenPaint(const std::function<void(QPainter&)>& paint);
+    // The picture as last shown (view size), for tests and screenshots.
+    const QImage& ScreenImage() const { return screen_; }
+
+protected:
+    // Fills the whole surface with Color; call between BeginDraw and EndDraw.
+    virtual void DrawBackground();
+    // Draws one complete frame onto Canvas() (bevel, surface, post-paint); the base draws the
+    // bevel and the background.
+    virtual void PaintFrame(bool flag);
+    void Paint(QPainter& canvas) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void EnsureScreen();
+    void ShowScreen();
+
+    std::unique_ptr<TMMDIBCanvas> dib_;
+    QImage screen_;
+    QPainter* canvas_ = nullptr;
+    bool screenValid_ = false;  // true only while ShowScreen repaints
+    bool inPaintEvent_ = false;
+    int32_t tag2_ = 0;
+};
