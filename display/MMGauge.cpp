@@ -21,22 +21,32 @@ QFont TextFont(const QFont& font) {
     return f;
 }
 
-// Exclusive-or of the mask into the picture: black leaves a pixel, white inverts it.
+// Exclusive-or of the mask into the picture: black leaves a pixel, white inverts it. The mask
+// covers rect and has the picture's pixel ratio.
 void XorImage(QPainter& canvas, const QRect& rect, const QImage& mask) {
     auto* picture = dynamic_cast<QImage*>(canvas.device());
-    if (!picture || picture->format() != QImage::Format_RGB32 || !canvas.transform().isIdentity()) {
+    if (!picture || picture->format() != QImage::Format_RGB32 || !canvas.transform().isIdentity() ||
+        picture->devicePixelRatio() != mask.devicePixelRatio()) {
         canvas.save();
         canvas.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         canvas.drawImage(rect.topLeft(), mask);
         canvas.restore();
         return;
     }
-    const QRect area = rect.intersected(picture->rect());
+    const int ratio = int(picture->devicePixelRatio());
+    const QRect pixels(rect.topLeft() * ratio, mask.size());
+    const QRect area = pixels.intersected(picture->rect());
     for (int y = area.top(); y <= area.bottom(); ++y) {
         auto* dst = reinterpret_cast<QRgb*>(picture->scanLine(y));
-        const auto* src = reinterpret_cast<const QRgb*>(mask.constScanLine(y - rect.y()));
-        for (int x = area.left(); x <= area.right(); ++x) dst[x] ^= src[x - rect.x()] & 0x00FFFFFFu;
+        const auto* src = reinterpret_cast<const QRgb*>(mask.constScanLine(y - pixels.y()));
+        for (int x = area.left(); x <= area.right(); ++x) dst[x] ^= src[x - pixels.x()] & 0x00FFFFFFu;
     }
+}
+
+// Whole-number pixel ratio of a paint device (fractional ratios draw at 1).
+int PixelRatio(const QPaintDevice* device) {
+    const double r = device ? device->devicePixelRatio() : 1.0;
+    return r == double(int(r)) && r >= 1.0 ? int(r) : 1;
 }
 
 }  // namespace
@@ -102,7 +112,9 @@ void TMMCustomGauge::Paint(QPainter& canvas) {
     const QRect inner = Bevel()->PaintBevel(canvas, rect(), true);
     if (inner.width() <= 0 || inner.height() <= 0) return;
     // Drawn off screen and copied in one step, so the bar never flickers.
-    QImage picture(inner.size(), QImage::Format_RGB32);
+    const int ratio = PixelRatio(canvas.device());
+    QImage picture(inner.size() * ratio, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(ratio);
     {
         QPainter pc(&picture);
         pc.setFont(font());
@@ -183,7 +195,9 @@ void TMMCustomGauge::PaintGaugeText(QPainter& canvas, const QRect& rect) {
     const bool bar = kind_ == gkHorizontalBar || kind_ == gkVerticalBar;
 
     if (!(bar && bwText_)) {
-        QImage mask(rect.size(), QImage::Format_RGB32);
+        const int ratio = PixelRatio(canvas.device());
+        QImage mask(rect.size() * ratio, QImage::Format_RGB32);
+        mask.setDevicePixelRatio(ratio);
         mask.fill(Qt::black);
         {
             QPainter pm(&mask);

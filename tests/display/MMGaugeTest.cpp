@@ -187,3 +187,31 @@ TEST(MMGaugeTest, PieGrowsClockwiseFromTheTop) {
     EXPECT_EQ(img.pixel(70, 70), Rgb(clWhite));  // lower right
     EXPECT_EQ(img.pixel(2, 2), Rgb(clBtnFace));  // outside the ellipse: the control's colour
 }
+
+TEST(MMGaugeTest, SharpAtDoublePixelRatio) {
+    auto render = [](TMMGauge& g) {
+        QImage img(412, 40, QImage::Format_RGB32);
+        img.setDevicePixelRatio(2);
+        img.fill(Qt::magenta);
+        g.render(&img);
+        return img;
+    };
+    TMMGauge plain, text;
+    for (TMMGauge* g : {&plain, &text}) {
+        MakeDialogGauge(*g);
+        g->SetProgress(49);
+    }
+    plain.SetShowText(false);
+    const QImage a = render(plain), b = render(text);
+    for (int x = 2; x < 410; ++x)
+        ASSERT_EQ(a.pixel(x, 4), x < 200 ? Rgb(clActiveCaption) : Rgb(clBtnFace)) << x;
+    int inverted = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 412; ++x) {
+            if (a.pixel(x, y) == b.pixel(x, y)) continue;
+            ASSERT_EQ(b.pixel(x, y) & 0xFFFFFF, ~a.pixel(x, y) & 0xFFFFFF) << x << "," << y;
+            ++inverted;
+            ASSERT_TRUE(x >= 2 && x < 410 && y >= 2 && y < 38) << x << "," << y;
+        }
+    EXPECT_GT(inverted, 40);
+}
