@@ -1,8 +1,44 @@
 // Program entry: the application, its title and the main window.
-#include <QApplication>
+//
+// For automated runs of the real executable (see also TESSIVO_MESSAGE_LOG in app/Messages.h):
+// TESSIVO_CLOSE_AFTER_MS=N closes the main window N milliseconds after the message loop has
+// started with it shown, and writes the line "tessivo: window shown" to the standard error
+// when that happens.
+#include "app/Application.h"
+#include "app/UTessivo.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void armAutoClose(TFrmTessivo* window) {
+    const char* value = std::getenv("TESSIVO_CLOSE_AFTER_MS");
+    if (!value || !*value) return;
+    const int ms = std::max(0, std::atoi(value));
+    QTimer::singleShot(0, window, [window, ms] {
+        std::fputs("tessivo: window shown\n", stderr);
+        std::fflush(stderr);
+        QTimer::singleShot(ms, window, &QWidget::close);
+    });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    app.setApplicationName("Tessivo - Quelt Sistemas");
-    return 0;
+    TTessivoApplication app(argc, argv);
+    SetUpApplication();
+
+    // The window frees itself when it closes (FormClose); until then the application owns it.
+    auto* FrmTessivo = new TFrmTessivo(QApplication::arguments().mid(1));
+    if (FrmTessivo->Terminated()) {
+        delete FrmTessivo;
+        return 0;
+    }
+    FrmTessivo->show();
+    armAutoClose(FrmTessivo);
+    return app.exec();
 }

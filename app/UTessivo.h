@@ -1,0 +1,157 @@
+// The main window FrmTessivo: the marker column, the waveform area with its four views, the
+// status bar, the catalogue and comment panels, the database objects, and the start-up checks.
+#pragma once
+
+#include <QCursor>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QScrollBar;
+class QSpinBox;
+class QStandardItemModel;
+class QTableView;
+class QTimer;
+class TFBDatabase;
+class TFBQuery;
+class TFBTransaction;
+class TMMGauge;
+class TMMNonVisualComponent;
+class TMMPanel;
+class TPNGButton;
+
+extern const char* const SNenhumAudio;         // "Nenhum áudio foi informado."
+extern const char* const SFalhaConexao;        // "Não foi possível conectar com a base de dados."
+extern const char* const SDefaultDatabaseName;  // the connection's design-time database
+
+class TFrmTessivo : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate with the command-line arguments (without the
+    // program name). programFolder is where BaseQuelt.ini is looked for (default: the folder of
+    // the executable). When FormCreate ends the process (no audio named) Terminated() is true
+    // and the window must not be shown.
+    explicit TFrmTessivo(const QStringList& arguments, const QString& programFolder = QString(),
+                         QWidget* parent = nullptr);
+    ~TFrmTessivo() override;
+
+    bool Terminated() const { return terminated_; }
+    // Screen cursor 1 ("CUR_MARK") or 2 ("CUR_ZOOM"); the default arrow for any other index or
+    // for one whose image could not be loaded.
+    QCursor ScreenCursor(int index) const;
+    // Whether FormCreate tried to connect DB_Quelt (only when BaseQuelt.ini exists).
+    bool ConnectionAttempted() const { return connectionAttempted_; }
+
+    // --- window state (Part of every later command) ---
+    int32_t TotalSamples = 0;
+    int32_t ViewOffset = 0;
+    int32_t SelStart = 0, SelEnd = 0;
+    int32_t LiveStart = 0, LiveEnd = 0;
+    int32_t PlayPos = -1;
+    int32_t ScrollDivisor = 1;
+    int32_t OverviewStep = 1;
+    int16_t SilenceLevel = 0;
+    uint8_t FrameSize = 0;
+    bool Loaded = false;
+    bool Dragging = false;
+    bool ViewsReady = false;
+    bool InLayout = false;
+    bool Playing = false;
+    uint8_t DragMode = 0;
+    QString ArgumentPath;
+    QString AudioPath;
+    QString IntroText, StartText, EndText, ChorusStartText, ChorusEndText, MixText;
+    QString StampTimeText, StampFileText, CommentText;
+
+    // --- controls (owned by their Qt parents) ---
+    TMMPanel* Panel6 = nullptr;
+    TMMPanel* PBotoes = nullptr;
+    TPNGButton *BFindIntro = nullptr, *BFindInicio = nullptr, *BFindFim = nullptr, *BFindRefInicio = nullptr,
+               *BFindRefFim = nullptr, *BFindMix = nullptr, *BFindCarimbo = nullptr;
+    TPNGButton *SpeedButton1 = nullptr, *SpeedButton9 = nullptr, *SpeedButton11 = nullptr, *SpeedButton10 = nullptr,
+               *SpeedButton12 = nullptr, *SpeedButton13 = nullptr, *SpeedButton14 = nullptr,
+               *SpeedButton15 = nullptr;
+    QLineEdit *EdIntroducao = nullptr, *EdInicio = nullptr, *EdFim = nullptr, *EdInicioRefrao = nullptr,
+              *EdFinalRefrao = nullptr, *EdMixagem = nullptr, *EdCarimbo = nullptr;
+    TPNGButton *BLimpaIntro = nullptr, *BLimpaInicio = nullptr, *BLimpaFim = nullptr,
+               *BLimpaInicioRefrao = nullptr, *BLimpaFimRefrao = nullptr, *BLimpaMixagem = nullptr,
+               *BLimpaCarimbo = nullptr, *BLimpaComentario = nullptr;
+    TPNGButton *btnCancelarMarcacoes = nullptr, *btnGravarMarcacoes = nullptr;
+    std::vector<QWidget*> Bevels;  // the thin frames that group the marker column
+
+    TMMPanel* Panel7 = nullptr;
+    TMMPanel* MMPanel1 = nullptr;
+    QWidget *Oscope1 = nullptr, *Oscope2 = nullptr;
+    TMMPanel* MMPanel2 = nullptr;
+    TMMPanel* MMPanel3 = nullptr;
+    QWidget *Oscope3 = nullptr, *Oscope4 = nullptr;
+    TMMPanel* MMPanel4 = nullptr;
+    TMMGauge* Gauge1 = nullptr;
+    QScrollBar* ScrollBar1 = nullptr;
+
+    TMMPanel* StatusPanel = nullptr;
+    TPNGButton *BInicio = nullptr, *BFim = nullptr, *StopBtn = nullptr, *PlayBtn = nullptr,
+               *btnZoomMenos = nullptr, *btnZoomMais = nullptr, *FullViewBtn = nullptr;
+    QSpinBox* ZoomSpin = nullptr;
+    TMMPanel* Status4 = nullptr;
+    TMMPanel *StatusSample = nullptr, *StatusTime = nullptr, *StatusSize = nullptr;
+    TPNGButton* SpeedButton16 = nullptr;
+
+    TMMPanel* PVinhetas = nullptr;
+    QTableView* DBGrid4 = nullptr;
+    QLabel* LabelLocalizar = nullptr;
+    QLineEdit* EdBuscarVinhetas = nullptr;
+    TPNGButton* SpeedButton18 = nullptr;
+
+    TMMPanel* PComentario = nullptr;
+    QLabel* LabelComentarios = nullptr;
+    QPlainTextEdit* MemoComentario = nullptr;
+    TPNGButton* SpeedButton19 = nullptr;
+
+    // --- non-visual components ---
+    QTimer* TimerTessivo = nullptr;
+    QObject* ActionList1 = nullptr;
+    QAction* Action1 = nullptr;  // "Sair", Esc
+    QAction* Action2 = nullptr;  // Space: toggles playback
+    // Placeholders until the wave file and wave output components exist.
+    std::unique_ptr<TMMNonVisualComponent> MMWaveFile1, TempFile, MMWaveOut1;
+    std::unique_ptr<TFBDatabase> DB_Quelt;
+    std::unique_ptr<TFBTransaction> Trans_Quelt;
+    std::unique_ptr<TFBQuery> Q_Vinhetas;
+    QStandardItemModel* DS_Vinhetas = nullptr;
+
+    // --- handlers ---
+    void FormCreate(const QStringList& arguments);
+    void FormDestroy();
+    void Action1Execute();
+    void SpeedButton16Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateMarkerColumn();
+    void CreateWaveArea();
+    void CreateStatusBar();
+    void CreateCataloguePanel();
+    void CreateCommentPanel();
+    void CreateComponents();
+    void LoadScreenCursors();
+    // FormClose: the close action frees the window; as the main window this ends the program.
+    void FormClose();
+
+    QString programFolder_;
+    bool terminated_ = false;
+    bool connectionAttempted_ = false;
+    std::map<int, QCursor> screenCursors_;
+};
