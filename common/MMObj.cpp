@@ -1,6 +1,7 @@
 #include "common/MMObj.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QChildEvent>
 #include <QEvent>
@@ -67,6 +68,13 @@ namespace {
 const char* const kAlignProperty = "mmAlign";
 // The window-frame system colour; the classic scheme draws it black.
 constexpr TColor kWindowFrame = 0x80000006;
+
+// Shrinks a rectangle by n on every side. Frames may be wider than any screen; past a few
+// million pixels the rectangle is empty anyway, so n is capped there to keep the corners in range.
+QRect Shrunk(const QRect& r, int n) {
+    n = std::min(n, 1 << 24);
+    return r.adjusted(n, n, -n, -n);
+}
 
 bool InsertBefore(const QWidget* c1, const QWidget* c2, TAlign align) {
     switch (align) {
@@ -157,7 +165,7 @@ TMMAligner* TMMAligner::Attach(QWidget* container) {
 
 QRect TMMAligner::AlignRect() const {
     const int m = margin_ ? margin_() : 0;
-    return container_->contentsRect().adjusted(m, m, -m, -m);
+    return Shrunk(container_->contentsRect(), m);
 }
 
 void TMMAligner::EnableAlign() {
@@ -216,7 +224,7 @@ void Frame3D(QPainter& canvas, QRect& rect, const QColor& top, const QColor& bot
         const int l = rect.x(), t = rect.y(), w = rect.width(), h = rect.height();
         if (w <= 0 || h <= 0) {  // nothing more to draw: only the shrinking is left
             const int rest = width - i;
-            rect.adjust(rest, rest, -rest, -rest);
+            rect = Shrunk(rect, rest);
             return;
         }
         canvas.fillRect(QRect(l, t, 1, h), top);
@@ -274,11 +282,11 @@ void TMMBevel::Changed() {
 }
 
 int TMMBevel::TotalWidth() const {
-    int w = borderWidth_ + borderSpace_;
+    int64_t w = int64_t(borderWidth_) + borderSpace_;
     if (bevelOuter_ != bvNone) w += bevelOuterWidth_;
     if (bevelInner_ != bvNone) w += bevelInnerWidth_;
     if (borderStyle_ == bsSingle) w += 1;
-    return w;
+    return int(std::min<int64_t>(w, std::numeric_limits<int>::max()));
 }
 
 QRect TMMBevel::PaintBevel(QPainter& canvas, const QRect& rect, bool fillBorder) const {
@@ -296,7 +304,7 @@ QRect TMMBevel::PaintBevel(QPainter& canvas, const QRect& rect, bool fillBorder)
         const QColor band = MMColor(borderColor_);
         Frame3D(canvas, r, band, band, borderWidth_);
     } else {
-        r.adjust(borderWidth_, borderWidth_, -borderWidth_, -borderWidth_);
+        r = Shrunk(r, borderWidth_);
     }
     bevel(bevelInner_, bevelInnerWidth_, innerShadowColor_, innerLightColor_);
     if (borderSpace_ > 0) {
@@ -430,8 +438,7 @@ TMMGraphicControl::TMMGraphicControl(QWidget* parent) : TMMControl(parent) {
 }
 
 QRect TMMGraphicControl::ClientRect() const {
-    const int e = BevelExtent();
-    return QRect(0, 0, width(), height()).adjusted(e, e, -e, -e);
+    return Shrunk(QRect(0, 0, width(), height()), BevelExtent());
 }
 
 void TMMGraphicControl::Changed() { update(); }
@@ -465,7 +472,7 @@ void TMMCustomPanel::SetAlignment(TAlignment v) {
 
 void TMMCustomPanel::Realign() {
     if (TMMAligner* a = TMMAligner::Of(this)) a->Realign();
-    else AlignControls(this, contentsRect().adjusted(BevelExtent(), BevelExtent(), -BevelExtent(), -BevelExtent()));
+    else AlignControls(this, Shrunk(contentsRect(), BevelExtent()));
 }
 
 void TMMCustomPanel::BevelChanged() {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,19 @@ TEST(MMBevelTest, FrameWiderThanTheRectangleStaysInside) {
         for (int x = 0; x < 5; ++x) EXPECT_EQ(got.pixel(x, y), Rgb(clRed)) << x << "," << y;
     EXPECT_LE(inner.width(), 0);
     EXPECT_LE(inner.height(), 0);
+
+    // Every width at its largest: the total saturates instead of wrapping to a negative.
+    const int most = std::numeric_limits<int>::max();
+    b.SetBorderStyle(bsSingle);
+    b.SetBevelOuter(bvRaised);
+    b.SetBevelInner(bvLowered);
+    for (auto set : {&TMMBevel::SetBevelOuterWidth, &TMMBevel::SetBevelInnerWidth, &TMMBevel::SetBorderWidth,
+                     &TMMBevel::SetBorderSpace})
+        (b.*set)(most);
+    EXPECT_EQ(b.TotalWidth(), most);
+    const QImage full = Paint(b, 5, 4, true, &inner);
+    EXPECT_EQ(full.pixel(0, 0), qRgb(0, 0, 0));  // the single line is still the outer ring
+    EXPECT_LE(inner.width(), 0);
 }
 
 TEST(MMBevelTest, SettersClampAndNotifyOnlyOnChange) {
