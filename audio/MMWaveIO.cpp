@@ -141,16 +141,17 @@ int32_t readDisp(WaveIORecord* rec, const MMCKINFO& ck) {
     return WIOERR_NOERROR;
 }
 
-// True when the bytes at offset look like a chunk header: an id of four printable
-// characters and a size that stays inside the parent.
-bool chunkHeaderAt(HMMIO h, uint32_t offset, int64_t parentEnd) {
-    char header[8];
-    if (mmioSeek(h, int32_t(offset), SEEK_SET) < 0 || mmioRead(h, header, 8) != 8)
-        return false;
-    for (int i = 0; i < 4; ++i)
-        if (header[i] < 0x20 || header[i] > 0x7E)
+// True when a descended header looks like a real chunk: an id of letters, digits and
+// spaces, and a size that stays inside the file. After a data chunk whose header says too
+// little (0 from a writer that could not seek back), the sample bytes are read as a header;
+// they hardly ever pass this test.
+bool looksLikeChunk(const MMCKINFO& ck, uint32_t fileSize) {
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((ck.ckid >> (8 * i)) & 0xFF);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' '))
             return false;
-    return int64_t(offset) + 8 + le32(header + 4) <= parentEnd;
+    }
+    return int64_t(ck.dwDataOffset) + ck.cksize <= fileSize;
 }
 
 int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
@@ -180,6 +181,16 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
         MMCKINFO ck{};
         if (mmioDescend(h, &ck, &riff, 0) != MMSYSERR_NOERROR)
             break;
+        // The data ends at the next chunk header, even when that chunk ends the scan; when
+        // what follows is no chunk header, the data reaches to the end of the RIFF chunk.
+        if (previousWasData) {
+            if (!looksLikeChunk(ck, rec->FileSize)) {
+                dataToEnd = true;
+                break;
+            }
+            dataEnd = int64_t(ck.dwDataOffset) - 8;
+        }
+        previousWasData = false;
         const int64_t chunkEnd = int64_t(ck.dwDataOffset) + ck.cksize;
         if (chunkEnd > riffEnd) {
             if (haveFmt && haveData)
@@ -187,9 +198,6 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
             if (chunkEnd > rec->FileSize)
                 ck.cksize = rec->FileSize - ck.dwDataOffset;
         }
-        if (previousWasData)
-            dataEnd = int64_t(ck.dwDataOffset) - 8;
-        previousWasData = false;
 
         bool stop = false;
         if (ck.ckid == kLIST) {
@@ -220,15 +228,6 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
                 haveData = true;
                 haveNonEmptyData = ck.cksize != 0;
                 previousWasData = true;
-                // A size of 0 is how a writer that could not seek back leaves the header:
-                // the sample bytes follow, and reading them as the next chunk header would
-                // end the data at its first byte. Unless a real chunk header follows, the
-                // data reaches to the end of the RIFF chunk.
-                if (ck.cksize == 0 && int64_t(ck.dwDataOffset) < riffEnd &&
-                    !chunkHeaderAt(h, ck.dwDataOffset, riffEnd)) {
-                    dataToEnd = true;
-                    break;
-                }
             }
         } else if (ck.ckid == kFact) {
             if (haveFact) {
