@@ -77,6 +77,7 @@ TEST(MessageWindowTest, SynchronizeRunsInTheMainThreadAndWaits) {
     std::atomic<bool> returned{false};
     bool inMain = false;
     std::string error;
+    std::atomic<bool> finished{false};
     std::thread worker([&] {
         MessageWindow::Synchronize([&] { inMain = MessageWindow::IsMainThread(); });
         returned = true;  // only after the main thread ran it
@@ -85,10 +86,11 @@ TEST(MessageWindowTest, SynchronizeRunsInTheMainThreadAndWaits) {
         } catch (const std::runtime_error& e) {
             error = e.what();
         }
+        finished = true;
     });
     // A main thread that waits without running its event loop still serves the calls.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (error.empty() && std::chrono::steady_clock::now() < limit) MessageWindow::CheckSynchronize(20);
+    while (!finished && std::chrono::steady_clock::now() < limit) MessageWindow::CheckSynchronize(20);
     worker.join();
     EXPECT_TRUE(returned);
     EXPECT_TRUE(inMain);
@@ -124,4 +126,18 @@ TEST(EventTest, AutoResetLetsOneWaiterPassPerSet) {
     t.join();
     EXPECT_EQ(passed.load(), 1);
     EXPECT_TRUE(Event(true).WaitFor(0));
+}
+
+TEST(MessageWindowTest, SynchronizeIsServedByTheEventLoopAlone) {
+    std::atomic<int> done{0};
+    std::vector<int> order;  // touched only in the main thread
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 4; ++i)
+        workers.emplace_back([&, i] {
+            for (int k = 0; k < 10; ++k) MessageWindow::Synchronize([&, i] { order.push_back(i); });
+            ++done;
+        });
+    EXPECT_TRUE(pumpUntil([&] { return done.load() == 4; }));
+    for (auto& t : workers) t.join();
+    EXPECT_EQ(order.size(), 40u);
 }
