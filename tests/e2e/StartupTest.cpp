@@ -1,0 +1,153 @@
+// The real tessivo executable at start-up: the argument check, BaseQuelt.ini beside the
+// executable and the connection to the catalogue, each run under the offscreen platform.
+//
+// Each run gets a private folder holding (a link to) the executable and its shared libraries,
+// so that BaseQuelt.ini can be written beside it. TESSIVO_MESSAGE_LOG collects the texts of the
+// message boxes and TESSIVO_CLOSE_AFTER_MS closes the window once it has opened.
+#include "support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using testutil::TempDir;
+
+const std::string kNoAudio = "message: Nenhum áudio foi informado.\n";
+const std::string kNoConnection = "message: Não foi possível conectar com a base de dados.\n";
+const std::string kShown = "tessivo: window shown";
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string messages;  // one "message: ..." line per message box
+    std::string stderrText;
+    bool windowShown() const { return stderrText.find(kShown) != std::string::npos; }
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path bin = testutil::binDir();
+        ASSERT_TRUE(fs::exists(bin / "tessivo")) << "build the tessivo target first: " << bin;
+        std::error_code ec;
+        fs::create_hard_link(bin / "tessivo", dir_.path() / "tessivo", ec);
+        if (ec) fs::copy_file(bin / "tessivo", dir_.path() / "tessivo");
+        // The shared libraries the program loads from its own folder.
+        for (const auto& entry : fs::directory_iterator(bin)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("lib", 0) == 0 && name.find(".so") != std::string::npos)
+                fs::create_symlink(entry.path(), dir_.path() / name);
+        }
+    }
+
+    void writeIni(const std::string& text) { testutil::writeFile(dir_.file("BaseQuelt.ini"), text); }
+
+    // Runs the program with the given shell-quoted argument text; the window, when it opens,
+    // closes itself after 300 ms. The outer timeout only stops a hung program.
+    ProgramRun run(const std::string& arguments) {
+        const std::string log = dir_.file("messages.txt");
+        const std::string err = dir_.file("stderr.txt");
+        std::remove(log.c_str());
+        const std::string command = "cd " + testutil::shellQuote(dir_.path().string()) +
+                                    " && env QT_QPA_PLATFORM=offscreen TESSIVO_MESSAGE_LOG=" +
+                                    testutil::shellQuote(log) +
+                                    " TESSIVO_CLOSE_AFTER_MS=300 timeout -k 5 60 ./tessivo " + arguments +
+                                    " 2>" + testutil::shellQuote(err) + " </dev/null";
+        ProgramRun r;
+        r.exitCode = testutil::run(command);
+        r.messages = testutil::readFile(log);
+        r.stderrText = testutil::readFile(err);
+        return r;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(StartupTest, NoArgumentOrEmptyFirstArgumentShowsTheMessageAndEnds) {
+    for (const std::string args : {"", "''", "'' /some/song.mp3"}) {
+        SCOPED_TRACE("arguments: " + args);
+        const ProgramRun r = run(args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.messages, kNoAudio);
+        EXPECT_FALSE(r.windowShown()) << r.stderrText;
+    }
+    // Also with an INI file present: the argument is checked before any connection.
+    writeIni("[BANCO]\nCAMINHO=\n");
+    const ProgramRun r = run("");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, kNoAudio);
+}
+
+TEST_F(StartupTest, WithoutIniTheWindowOpensWithoutAnyMessage) {
+    const ProgramRun r = run("/nonexistent/song.mp3");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "");
+    EXPECT_TRUE(r.windowShown()) << r.stderrText;
+}
+
+TEST_F(StartupTest, UnusableDatabasePathGivesOneMessageThenTheWindow) {
+    testutil::writeFile(dir_.file("not-a-database.fdb"), std::string(8192, 'x'));
+    const std::string cases[] = {
+        "[BANCO]\r\nCAMINHO=\r\n",                                          // empty
+        "[BANCO]\nCAMINHO=" + dir_.file("missing.fdb") + "\n",              // missing file
+        "[BANCO]\nCAMINHO=" + dir_.file("not-a-database.fdb") + "\n",       // not a database
+        "[OUTRA]\nCAMINHO=" + dir_.file("not-a-database.fdb") + "\n",       // no section
+        std::string("\x7f\x45\x4c\x46\x00\x01\xff\xfe", 8),                 // not an INI file
+        "[BANCO]\nCAMINHO=127.0.0.1/1:" + dir_.file("x.fdb") + "\n",        // nothing listens
+    };
+    for (const std::string& ini : cases) {
+        SCOPED_TRACE(ini);
+        writeIni(ini);
+        const ProgramRun r = run("/nonexistent/song.mp3");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.messages, kNoConnection);
+        EXPECT_TRUE(r.windowShown()) << r.stderrText;
+    }
+}
+
+TEST_F(StartupTest, SilentServerDoesNotHoldTheWindow) {
+    // A loopback port that accepts connections (the kernel completes them from the backlog)
+    // but never answers.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 8), 0);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const int port = ntohs(addr.sin_port);
+
+    writeIni("[BANCO]\nCAMINHO=127.0.0.1/" + std::to_string(port) + ":/srv/quelt.fdb\n");
+    const ProgramRun r = run("/nonexistent/song.mp3");
+    ::close(fd);
+    EXPECT_EQ(r.exitCode, 0);  // 124 would mean the outer timeout stopped a hung program
+    EXPECT_EQ(r.messages, kNoConnection);
+    EXPECT_TRUE(r.windowShown()) << r.stderrText;
+}
+
+TEST_F(StartupTest, GoodCatalogueConnectsSilently) {
+    const fs::path maker = testutil::sourceDir() / "db" / "make-catalogue.sh";
+    if (!fs::exists(maker) || !testutil::haveTool("isql-fb")) GTEST_SKIP() << "no catalogue maker";
+    const std::string db = dir_.file("catalogue.fdb");
+    ASSERT_EQ(testutil::run(testutil::shellQuote(maker.string()) + " " + testutil::shellQuote(db) + " >/dev/null 2>&1"),
+              0);
+    writeIni("[BANCO]\r\nCAMINHO=" + db + "\r\n");
+    const ProgramRun r = run("/nonexistent/song.mp3");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "");
+    EXPECT_TRUE(r.windowShown()) << r.stderrText;
+}
+
+}  // namespace
