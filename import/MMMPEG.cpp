@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -282,6 +283,136 @@ int32_t TMMMpeg::BytesPerFrame() const {
     if (IsEmpty() || !hasFormat_) return 0;
     const auto bytes = int32_t(std::lround(double(format_.nAvgBytesPerSec) * FrameTime() / 1000.0));
     return bytes - bytes % 4;
+}
+
+// ---------------------------------------------------------------------------------------
+// TMMMPEGFile
+
+TMMMPEGFile::TMMMPEGFile(TMMComponent* owner) : TMMDSPComponent(owner) {
+    if (MpegLibrary()) {
+        mpeg_ = std::make_unique<TMMMpeg>();
+        mpeg_->OnInfoChanged = [this](TMMMpeg*) { InfoChanged(); };
+    }
+}
+
+TMMMPEGFile::~TMMMPEGFile() {
+    try {
+        if (fileOpen_) Closed();
+    } catch (const EMMError&) {
+    }
+}
+
+void TMMMPEGFile::InfoChanged() {
+    SetPWaveFormat(mpeg_->Format());
+    if (OnChange) OnChange(this);
+}
+
+std::string TMMMPEGFile::FileName() const { return mpeg_ ? mpeg_->FileName() : std::string(); }
+
+void TMMMPEGFile::SetFileName(const std::string& name) {
+    if (!mpeg_) {
+        if (name.empty()) return;
+        throw EMMMpegError(LibraryMessage(lmUnableToLoadMpegDll));
+    }
+    if (fileOpen_) Closed();
+    mpeg_->SetFileName(name);
+}
+
+int32_t TMMMPEGFile::TrailingHeader() const { return mpeg_ ? mpeg_->TrailingHeader() : 0; }
+void TMMMPEGFile::SetTrailingHeader(int32_t value) {
+    if (mpeg_) mpeg_->SetTrailingHeader(value);
+}
+bool TMMMPEGFile::Exactposition() const { return mpeg_ && mpeg_->Exactposition(); }
+void TMMMPEGFile::SetExactposition(bool value) {
+    if (mpeg_) mpeg_->SetExactposition(value);
+}
+TChannelMode TMMMPEGFile::ChannelMode() const { return mpeg_ ? mpeg_->ChannelMode() : cmBoth; }
+
+void TMMMPEGFile::SetChannelMode(TChannelMode value) {
+    if (!mpeg_) return;
+    mpeg_->SetChannelMode(value);
+    // The channel count may have changed; the chain must hear of it.
+    SetPWaveFormat(mpeg_->Format());
+}
+
+TMpegVersion TMMMPEGFile::Version() const { return mpeg_ ? mpeg_->Version() : v1; }
+int32_t TMMMPEGFile::Layer() const { return mpeg_ ? mpeg_->Layer() : 0; }
+TSampleMode TMMMPEGFile::Mode() const { return mpeg_ ? mpeg_->Mode() : smStereo; }
+int32_t TMMMPEGFile::BitRate() const { return mpeg_ ? mpeg_->BitRate() : 0; }
+int32_t TMMMPEGFile::SampleRate() const { return mpeg_ ? mpeg_->SampleRate() : 0; }
+int32_t TMMMPEGFile::PlayBackRate() const { return mpeg_ ? mpeg_->PlayBackRate() : 0; }
+int32_t TMMMPEGFile::Frames() const { return mpeg_ ? mpeg_->Frames() : 0; }
+int32_t TMMMPEGFile::Time() const { return mpeg_ ? mpeg_->Time() : 0; }
+
+void TMMMPEGFile::SetDecodeCallback(mpeg_DecodeCallback callback, void* data, uint8_t mode) {
+    if (!mpeg_) return;
+    mpeg_->SetDecodeCallback(callback, data);
+    mpeg_->SetDecodeMode(mode);
+}
+
+void TMMMPEGFile::Opened() {
+    TMMDSPComponent::Opened();
+    if (!fileOpen_ && !Empty()) {
+        mpeg_->Open();
+        fileOpen_ = true;
+        startFrame_ = mpeg_->FramePosition();
+    }
+}
+
+void TMMMPEGFile::Started() {
+    TMMDSPComponent::Started();
+    if (fileOpen_ && !mpegStarted_) {
+        mpegStarted_ = true;
+        mpeg_->SetFramePosition(startFrame_);
+    }
+}
+
+void TMMMPEGFile::Stopped() {
+    if (fileOpen_ && mpegStarted_) mpegStarted_ = false;
+    TMMDSPComponent::Stopped();
+}
+
+void TMMMPEGFile::Closed() {
+    if (fileOpen_) {
+        Stopped();
+        fileOpen_ = false;
+        mpeg_->Close();
+    }
+    TMMDSPComponent::Closed();
+}
+
+void TMMMPEGFile::BufferLoad(PMMWaveHdr header, bool& more) {
+    if (!header) return;
+    WAVEHDR& wh = header->wh;
+    try {
+        if (Empty()) {
+            wh.dwBytesRecorded = 0;
+            return;
+        }
+        if (!mpegStarted_ || !enabled_) {
+            std::memset(wh.lpData, 0, wh.dwBufferLength);
+            wh.dwBytesRecorded = wh.dwBufferLength;
+            more = true;
+            return;
+        }
+        const int32_t count = mpeg_->Read(wh.lpData, int32_t(wh.dwBufferLength));
+        wh.dwBytesRecorded = uint32_t(count);
+        if (count == 0) return;
+        if (!mpeg_->IsDone()) {
+            more = true;
+        } else if (header->dwLooping) {
+            mpeg_->ResetFile();
+            header->dwLooped = -1;
+            more = true;
+        }
+    } catch (const std::exception&) {
+        bool handled = false;
+        if (OnError) OnError(this, handled);
+        if (!handled) throw;
+        const uint32_t n = std::min<uint32_t>(4, wh.dwBufferLength);
+        std::memset(wh.lpData, 0, n);
+        wh.dwBytesRecorded = n;
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -123,6 +123,76 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
+// ---------------------------------------------------------------------------------------
+// TMMMPEGFile
+
+// (Sender, Handled): raised when filling a buffer failed; Handled true lets the stream go on.
+using TMMErrorEvent = std::function<void(TMMComponent* Sender, bool& Handled)>;
+
+// The MPEG file source of a chain: a source component (no Input) whose buffers are filled
+// with the decoded PCM of FileName. Without the decoder library it stays empty, and naming a
+// file raises EMMMpegError "Unable to load MMMPEG32.DLL".
+class TMMMPEGFile : public TMMDSPComponent {
+public:
+    explicit TMMMPEGFile(TMMComponent* owner = nullptr);
+    ~TMMMPEGFile() override;
+
+    bool HasOutputProperty() const override { return true; }
+
+    TMMNotifyEvent OnChange;
+    TMMErrorEvent OnError;
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool value) { enabled_ = value; }
+    std::string FileName() const;
+    // Analyses the file; its format becomes this component's format and OnChange is raised.
+    void SetFileName(const std::string& name);
+    int32_t TrailingHeader() const;
+    void SetTrailingHeader(int32_t value);
+    bool Exactposition() const;
+    void SetExactposition(bool value);
+    TChannelMode ChannelMode() const;
+    // Refused while open ("Change to property while device was open"); the format follows.
+    void SetChannelMode(TChannelMode value);
+
+    TMpegVersion Version() const;
+    void SetVersion(TMpegVersion) {}
+    int32_t Layer() const;
+    void SetLayer(int32_t) {}
+    TSampleMode Mode() const;
+    void SetMode(TSampleMode) {}
+    int32_t BitRate() const;
+    void SetBitRate(int32_t) {}
+    int32_t SampleRate() const;
+    void SetSampleRate(int32_t) {}
+    int32_t PlayBackRate() const;
+    int32_t Frames() const;
+    int32_t Time() const;
+
+    // The owned decoder; null without the decoder library.
+    TMMMpeg* Mpeg() const { return mpeg_.get(); }
+    bool FileOpen() const { return fileOpen_; }
+    int32_t StartFrame() const { return startFrame_; }
+    // A filter the decoder applies to the file bytes while mode is not 0.
+    void SetDecodeCallback(mpeg_DecodeCallback callback, void* data, uint8_t mode);
+
+    void Opened() override;
+    void Closed() override;
+    void Started() override;
+    void Stopped() override;
+    void BufferLoad(PMMWaveHdr header, bool& more) override;
+
+private:
+    void InfoChanged();
+    bool Empty() const { return !mpeg_ || mpeg_->IsEmpty(); }
+
+    std::unique_ptr<TMMMpeg> mpeg_;
+    bool enabled_ = true;
+    bool fileOpen_ = false;
+    bool mpegStarted_ = false;
+    int32_t startFrame_ = 0;
+};
+
 // True when name is read through the MPEG file source: the library is loaded and the file
 // exists (or names a resource or pointer source), and either it is a RIFF wave holding MPEG
 // audio (format tag 0x50 or 0x55) or, not being a RIFF wave, the decoder accepts it.
