@@ -108,8 +108,10 @@ using TMouseMoveEvent = std::function<void(QObject* sender, Qt::MouseButtons but
 
 // Docking of a child in its parent. Aligned children are placed in the order top, bottom,
 // left, right, client; within one kind by their current position (topmost first for alTop,
-// lowest first for alBottom, leftmost first for alLeft, rightmost first for alRight), ties
-// by child order. alTop/alBottom keep the height, alLeft/alRight keep the width.
+// lowest first for alBottom, leftmost first for alLeft, rightmost first for alRight; on a tie
+// the earlier child for alTop/alLeft, the later one for alBottom/alRight), each taking its
+// place at the outer edge of what is left. alTop/alBottom keep the height, alLeft/alRight the
+// width, alClient takes the rest. Hidden children take no space.
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
 // Stores the docking of a child widget and realigns its parent, giving the parent an
@@ -122,7 +124,8 @@ void AlignControls(QWidget* parent, const QRect& rect);
 
 // Keeps the aligned children of one container laid out: realigns when the container is
 // resized, a child is added, removed, shown or hidden, or an aligned child changes its bounds.
-// It is a child object of the container and dies with it.
+// It is a child object of the container and dies with it. Qt tells a widget that is not
+// shown of its new size only when it is shown; call Realign to lay out before that.
 class TMMAligner : public QObject {
 public:
     // margin, when given, returns the width of the frame left free on every side.
