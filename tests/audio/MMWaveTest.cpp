@@ -621,3 +621,33 @@ TEST(MMWaveFileTest, FullDiskFinishesTheFileWithWhatItHasAndReportsIt) {
     EXPECT_EQ(back.size() % 4096, 0u);
     EXPECT_EQ(back, data.substr(0, back.size()));
 }
+
+TEST(MMWaveTest, WriteAndSeekFailuresOnAFullVolumeAndATruncatedFile) {
+    TempDir dir;
+    {
+        SmallVolume vol(dir.file("vol"), "64k");
+        if (!vol.mounted()) GTEST_SKIP() << "cannot mount a small volume here";
+        const WAVEFORMATEX f = pcm(8, 1, 8000);
+        TMMWave w;
+        w.SetIOBufferSize(200000);  // more than the volume holds: the writes stay in the buffer
+        w.CreateFile(dir.file("vol/w.wav"), &f);
+        const std::string block(4096, 'a');
+        for (int i = 0; i < 30; ++i) ASSERT_EQ(w.WriteDataBytes(block.data(), 4096), 4096);
+        // Bytes that cannot reach the disk make a new buffer impossible; the size is kept.
+        EXPECT_EQ(messageOf([&] { w.SetIOBufferSize(65536); }), "Unable to setup file IO buffer");
+        EXPECT_EQ(w.IOBufferSize(), 65536);
+        w.CloseFile();
+        EXPECT_TRUE(w.CloseFailed());
+    }
+
+    const std::string name = dir.file("cut.wav");
+    writeFile(name, waveBytes(16, 2, 44100, rampFrames(0, 30000)));
+    TMMWave w;
+    w.SetFileName(name);
+    w.OpenFile();
+    w.SetPosition(29990);  // the I/O window now lies at the end of the file
+    std::vector<char> buf(64);
+    ASSERT_EQ(w.ReadDataBytes(buf.data(), 40), 40);
+    fs::resize_file(name, 20);  // not even the header is left
+    EXPECT_EQ(messageOf([&] { w.SetPosition(0); }), "Error seeking file position");
+}
