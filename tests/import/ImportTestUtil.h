@@ -70,10 +70,10 @@ inline std::vector<int16_t> samples16(const std::string& bytes) {
     return v;
 }
 
-// The largest difference between two 16-bit sample strings of equal length; -1 when the
+// The largest difference between two 16-bit sample strings of equal length; huge when the
 // lengths differ.
 inline int maxDiff16(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return -1;
+    if (a.size() != b.size()) return 1 << 30;
     const auto x = samples16(a), y = samples16(b);
     int m = 0;
     for (size_t i = 0; i < x.size(); ++i) m = std::max(m, std::abs(int(x[i]) - int(y[i])));
