@@ -35,6 +35,7 @@ if [ ! -f "$build/build.ninja" ]; then
     -DTESSIVO_FUZZ=ON -DTESSIVO_TESTS=OFF -DTESSIVO_BENCH=OFF >/dev/null
 fi
 cmake --build "$build" --target fuzz_all -- -j"$jobs"
+build=$(cd "$build" && pwd)  # absolute, for the artifact and log paths
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
