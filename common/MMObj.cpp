@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QVariant>
 
 void TMMObject::BeginUpdate() {
@@ -108,18 +109,21 @@ TAlign ControlAlign(const QWidget* control) {
 void AlignControls(QWidget* parent, const QRect& rect) {
     int left = rect.x(), top = rect.y();
     int right = rect.x() + rect.width(), bottom = rect.y() + rect.height();
-    const QObjectList children = parent->children();  // a copy: SetBounds may run user code
+    // Guarded copies: SetBounds runs resize handlers, which may change the children.
+    std::vector<QPointer<QWidget>> children;
+    for (QObject* o : parent->children())
+        if (o && o->isWidgetType()) children.emplace_back(static_cast<QWidget*>(o));
     for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient}) {
         std::vector<QWidget*> list;
-        for (QObject* o : children) {
-            if (!o || !o->isWidgetType()) continue;
-            auto* w = static_cast<QWidget*>(o);
+        for (QWidget* w : children) {
+            if (!w || w->parentWidget() != parent) continue;
             if (w->isWindow() || w->isHidden() || ControlAlign(w) != align) continue;
             auto pos = list.begin();
             while (pos != list.end() && !InsertBefore(w, *pos, align)) ++pos;
             list.insert(pos, w);
         }
-        for (QWidget* w : list) {
+        for (QPointer<QWidget> w : std::vector<QPointer<QWidget>>(list.begin(), list.end())) {
+            if (!w) continue;
             int width = right - left;
             if (width < 0 || align == alLeft || align == alRight) width = w->width();
             int height = bottom - top;
@@ -133,6 +137,7 @@ void AlignControls(QWidget* parent, const QRect& rect) {
             default: break;
             }
             SetControlBounds(w, x, y, width, height);
+            if (!w) continue;
             // A control that refused the size gives back or takes the difference.
             switch (align) {
             case alTop: top -= height - w->height(); break;

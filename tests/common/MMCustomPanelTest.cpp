@@ -198,3 +198,18 @@ TEST(MMCustomPanelTest, ContainersGoAwayWithDockedChildren) {
     EXPECT_EQ(inner->geometry(), QRect(1, 1, 198, 78));
     delete area;
 }
+
+TEST(MMCustomPanelTest, ResizeHandlerMayRemoveASibling) {
+    QWidget area;
+    area.resize(100, 100);
+    auto* top = new TMMCustomPanel(&area);
+    auto* client = new TMMCustomPanel(&area);
+    top->resize(100, 10);
+    top->SetAlign(alTop);
+    client->SetAlign(alClient);
+    area.show();
+    top->OnResize = [&](QObject*) { delete client; client = nullptr; };
+    area.resize(120, 100);  // top is placed first; its handler deletes the client panel
+    EXPECT_EQ(client, nullptr);
+    EXPECT_EQ(top->geometry(), QRect(0, 0, 120, 10));
+}
