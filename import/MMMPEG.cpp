@@ -1,6 +1,7 @@
 #include "import/MMMPEG.h"
 
 #include "audio/MMUtils.h"
+#include "audio/MMWaveIO.h"
 #include "platform/DynamicLibrary.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 struct TMpegDecoderLibrary {
@@ -65,34 +65,6 @@ std::string UpperCase(std::string s) {
 bool IsPseudoName(const std::string& name) {
     const std::string upper = UpperCase(name);
     return upper.find("RESOURCE://") != std::string::npos || upper.find("POINTER://") != std::string::npos;
-}
-
-uint32_t Le32(const char* p) {
-    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
-           uint32_t(uint8_t(p[3])) << 24;
-}
-
-// The format tag of a RIFF wave file: true with tag set when the file is a RIFF WAVE with a
-// "fmt " chunk, false for anything else (the file then is not a wave file).
-bool RiffWaveFormatTag(const std::string& name, uint16_t& tag) {
-    std::ifstream f(name, std::ios::binary);
-    if (!f) return false;
-    char head[12];
-    if (!f.read(head, 12) || std::string(head, 4) != "RIFF" || std::string(head + 8, 4) != "WAVE") return false;
-    const uint64_t riffEnd = 8 + uint64_t(Le32(head + 4));
-    uint64_t pos = 12;
-    char chunk[8];
-    while (pos + 8 <= riffEnd && f.seekg(std::streamoff(pos)) && f.read(chunk, 8)) {
-        const uint32_t size = Le32(chunk + 4);
-        if (std::string(chunk, 4) == "fmt ") {
-            char tagBytes[2];
-            if (size < 2 || !f.read(tagBytes, 2)) return false;
-            tag = uint16_t(uint8_t(tagBytes[0]) | uint8_t(tagBytes[1]) << 8);
-            return true;
-        }
-        pos += 8 + uint64_t(size) + (size & 1);
-    }
-    return false;
 }
 
 }  // namespace
@@ -424,8 +396,12 @@ bool IsMpegFile(const std::string& name, mpeg_DecodeCallback decodeCallback, voi
     std::error_code ec;
     if (!std::filesystem::exists(name, ec) && !IsPseudoName(name)) return false;
 
-    uint16_t tag = 0;
-    if (RiffWaveFormatTag(name, tag)) return tag == WAVE_FORMAT_MPEG || tag == WAVE_FORMAT_MPEGLAYER3;
+    TWaveIORecordPtr wave;
+    if (WaveIOOpen(name, mmioFOURCC('W', 'A', 'V', 'E'), WIOF_DISKFILE, wave) == 0) {
+        const uint16_t tag = wave->Format()->wFormatTag;
+        WaveIOFree(wave);
+        return tag == WAVE_FORMAT_MPEG || tag == WAVE_FORMAT_MPEGLAYER3;
+    }
 
     int32_t code = 0;
     int32_t handle = lib->Init(&code, nullptr, nullptr);
