@@ -270,6 +270,12 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
         return WIOERR_FILEERROR;
 
     rec->DataSamples = bytesToFrames(rec, rec->DataBytes);
+    // Rounded to the nearest frame, the count may take more bytes than the data has (after
+    // a corrected block alignment); reads would then run into the next chunk.
+    if (fmt->wFormatTag == WAVE_FORMAT_PCM)
+        rec->DataSamples = std::min<uint32_t>(rec->DataSamples, rec->DataBytes / fmt->nBlockAlign);
+    while (rec->DataSamples > 0 && framesToBytes(rec, rec->DataSamples) > int64_t(rec->DataBytes))
+        --rec->DataSamples;
     rec->Flags = WIOF_DISKFILE;
     rec->StartSample = 0;
     rec->EndSample = rec->DataSamples;
