@@ -38,6 +38,14 @@ const char* const kErrorTexts[] = {
 };
 static_assert(sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) == MPEG_ERR_LAST + 1);
 
+struct Instance;
+
+// One view of the file for a decoder handle: its own position, the shared descriptor.
+struct Reader {
+    Instance* in = nullptr;
+    int64_t pos = 0;
+};
+
 struct Instance {
     int32_t handle = 0;
     mpeg_InfoCallback infoCallback = nullptr;
@@ -52,9 +60,10 @@ struct Instance {
     std::string fileName;
     int fd = -1;
     int64_t end = 0;   // readable bytes: the file size less the trailing bytes
-    int64_t pos = 0;   // reader position
+    Reader reader;     // the decoding handle's
     mpg123_handle* mh = nullptr;
     TMpegFileInfo info{};
+    bool scanned = false;  // Frames, Time, Samples and a variable BitRate known
     bool open = false;
     bool done = false;
     bool formatMatches = true;
@@ -77,6 +86,7 @@ struct Instance {
         }
         fileName.clear();
         info = TMpegFileInfo{};
+        scanned = false;
         open = false;
         done = false;
         delivered = 0;
@@ -94,32 +104,41 @@ struct Instance {
 // The decoder reads the file through these, so that the trailing bytes stay out of reach and
 // the decode filter sees every byte.
 ssize_t ReadProc(void* h, void* buffer, size_t count) {
-    auto* in = static_cast<Instance*>(h);
-    const int64_t left = std::max<int64_t>(in->end - in->pos, 0);
+    auto* r = static_cast<Reader*>(h);
+    Instance* in = r->in;
+    const int64_t left = std::max<int64_t>(in->end - r->pos, 0);
     const size_t want = size_t(std::min<int64_t>(int64_t(count), left));
     if (want == 0) return 0;
     ssize_t got;
     do {
-        got = ::pread(in->fd, buffer, want, off_t(in->pos));
+        got = ::pread(in->fd, buffer, want, off_t(r->pos));
     } while (got < 0 && errno == EINTR);
     if (got <= 0) return got;
     if (in->decodeCallback && in->decodeMode != 0)
-        in->decodeCallback(in->decodeData, static_cast<uint8_t*>(buffer), int32_t(got), in->pos);
-    in->pos += got;
+        in->decodeCallback(in->decodeData, static_cast<uint8_t*>(buffer), int32_t(got), r->pos);
+    r->pos += got;
     return got;
 }
 
 off_t SeekProc(void* h, off_t offset, int whence) {
-    auto* in = static_cast<Instance*>(h);
+    auto* r = static_cast<Reader*>(h);
     int64_t base = 0;
-    if (whence == SEEK_CUR) base = in->pos;
-    else if (whence == SEEK_END) base = in->end;
+    if (whence == SEEK_CUR) base = r->pos;
+    else if (whence == SEEK_END) base = r->in->end;
     else if (whence != SEEK_SET) return -1;
     const int64_t target = base + int64_t(offset);
     if (target < 0) return -1;
-    in->pos = std::min(target, in->end);
-    return off_t(in->pos);
+    r->pos = std::min(target, r->in->end);
+    return off_t(r->pos);
 }
+
+struct HandleDeleter {
+    void operator()(mpg123_handle* mh) const {
+        mpg123_close(mh);
+        mpg123_delete(mh);
+    }
+};
+using HandlePtr = std::unique_ptr<mpg123_handle, HandleDeleter>;
 
 std::mutex g_tableLock;
 std::vector<std::unique_ptr<Instance>> g_instances;  // handle n is slot n - 1
@@ -146,35 +165,43 @@ bool ConfigureHandle(mpg123_handle* mh) {
     return true;
 }
 
+// A decoder handle reading the instance's file through reader, positioned at the first frame
+// (null when the file holds no MPEG audio); its format in rate and channels.
+HandlePtr OpenHandle(Reader& reader, long& rate, int& channels, int32_t& code) {
+    int err = MPG123_OK;
+    HandlePtr mh(mpg123_new(nullptr, &err));
+    code = MPEG_ERR_INIT;
+    if (!mh || !ConfigureHandle(mh.get())) return nullptr;
+    if (mpg123_replace_reader_handle(mh.get(), ReadProc, SeekProc, nullptr) != MPG123_OK) return nullptr;
+    code = MPEG_ERR_OPEN;
+    reader.pos = 0;
+    if (mpg123_open_handle(mh.get(), &reader) != MPG123_OK) return nullptr;
+    int encoding = 0;
+    code = MPEG_ERR_FORMAT;
+    if (mpg123_getformat(mh.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0) return nullptr;
+    // Once a stream is found, damage further on is skipped however long it is, so that a
+    // corrupt file still yields everything that can be decoded.
+    mpg123_param(mh.get(), MPG123_RESYNC_LIMIT, -1, 0);
+    code = MPEG_OK;
+    return mh;
+}
+
+// Opens the file and reads what its first frame tells; the lengths wait for Scan.
 int32_t Analyse(Instance* in, const char* path) {
     in->fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (in->fd < 0) return MPEG_ERR_OPEN;
     struct stat st {};
     if (::fstat(in->fd, &st) != 0 || !S_ISREG(st.st_mode)) return MPEG_ERR_OPEN;
     in->end = std::max<int64_t>(int64_t(st.st_size) - in->trailingHeader, 0);
-    in->pos = 0;
-
-    int err = MPG123_OK;
-    in->mh = mpg123_new(nullptr, &err);
-    if (!in->mh) return MPEG_ERR_INIT;
-    if (!ConfigureHandle(in->mh)) return MPEG_ERR_INIT;
-    if (mpg123_replace_reader_handle(in->mh, ReadProc, SeekProc, nullptr) != MPG123_OK) return MPEG_ERR_INIT;
-    if (mpg123_open_handle(in->mh, in) != MPG123_OK) return MPEG_ERR_OPEN;
+    in->reader.in = in;
 
     long rate = 0;
-    int channels = 0, encoding = 0;
-    if (mpg123_getformat(in->mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0) return MPEG_ERR_FORMAT;
+    int channels = 0;
+    int32_t code = MPEG_OK;
+    HandlePtr mh = OpenHandle(in->reader, rate, channels, code);
+    if (!mh) return code;
     mpg123_frameinfo fi {};
-    if (mpg123_info(in->mh, &fi) != MPG123_OK) return MPEG_ERR_FORMAT;
-
-    // Once a stream is found, damage further on is skipped however long it is, so that a
-    // corrupt file still yields everything that can be decoded.
-    mpg123_param(in->mh, MPG123_RESYNC_LIMIT, -1, 0);
-    mpg123_scan(in->mh);
-
-    const int64_t frames = std::max<int64_t>(mpg123_framelength(in->mh), 0);
-    const int64_t samples = std::max<int64_t>(mpg123_length(in->mh), 0);
-    const int spf = mpg123_spf(in->mh);
+    if (mpg123_info(mh.get(), &fi) != MPG123_OK) return MPEG_ERR_FORMAT;
 
     TMpegFileInfo& info = in->info;
     info = TMpegFileInfo{};
@@ -189,25 +216,37 @@ int32_t Analyse(Instance* in, const char* path) {
     default: info.Mode = MPEG_MODE_SINGLE; break;
     }
     info.Channels = channels == 1 ? 1 : 2;
-    info.Frames = int32_t(std::min<int64_t>(frames, INT32_MAX));
-    info.Samples = samples;
-    info.Time = int32_t(std::min<int64_t>((samples * 1000 + rate / 2) / rate, INT32_MAX));
+    const int spf = mpg123_spf(mh.get());
     info.FrameTime = spf > 0 ? double(spf) * 1000.0 / double(rate) : 0.0;
     info.Vbr = fi.vbr == MPG123_CBR ? 0 : 1;
-    if (info.Vbr && samples > 0) {
-        const double seconds = double(samples) / double(rate);
-        info.BitRate = int32_t(std::lround(double(in->end) * 8.0 / seconds / 1000.0));
-    } else {
-        info.BitRate = fi.bitrate;
-    }
-    // The scan disables gapless decoding when the file ends before the encoder said it would
-    // (a truncated file); decoding starts afresh so that it stays gapless all the same.
-    mpg123_close(in->mh);
-    in->pos = 0;
-    if (mpg123_open_handle(in->mh, in) != MPG123_OK) return MPEG_ERR_OPEN;
-    if (mpg123_getformat(in->mh, &rate, &channels, &encoding) != MPG123_OK) return MPEG_ERR_FORMAT;
+    info.BitRate = fi.bitrate;
+    in->mh = mh.release();
     in->formatMatches = true;
     return MPEG_OK;
+}
+
+// Counts every frame of the file with a handle of its own, so that the decoding handle keeps
+// its position and its gapless trimming (a scan that finds the file shorter than the encoder
+// announced turns trimming off for the handle that scanned).
+void Scan(Instance* in) {
+    if (in->scanned || !in->HasFile()) return;
+    in->scanned = true;
+    Reader reader{in, 0};
+    long rate = 0;
+    int channels = 0;
+    int32_t code = MPEG_OK;
+    HandlePtr mh = OpenHandle(reader, rate, channels, code);
+    if (!mh) return;
+    mpg123_scan(mh.get());
+    const int64_t frames = std::max<int64_t>(mpg123_framelength(mh.get()), 0);
+    const int64_t samples = std::max<int64_t>(mpg123_length(mh.get()), 0);
+    TMpegFileInfo& info = in->info;
+    info.Frames = int32_t(std::min<int64_t>(frames, INT32_MAX));
+    info.Samples = samples;
+    const int64_t r = info.PlayBackRate;
+    info.Time = int32_t(std::min<int64_t>((samples * 1000 + r / 2) / r, INT32_MAX));
+    if (info.Vbr && samples > 0)
+        info.BitRate = int32_t(std::lround(double(in->end) * 8.0 / (double(samples) / double(r)) / 1000.0));
 }
 
 // Fills up to count bytes of 16-bit PCM straight from the decoder. Returns the bytes
@@ -361,6 +400,7 @@ MPEG_EXPORT int32_t mpeg_GetFileInfo(int32_t handle, TMpegFileInfo* info) {
     if (!in) return MPEG_ERR_HANDLE;
     if (!info) return MPEG_ERR_PARAM;
     if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    Scan(in);
     *info = in->info;
     return MPEG_OK;
 }
@@ -385,6 +425,7 @@ MPEG_EXPORT int32_t mpeg_SetPosition(int32_t handle, int32_t frame) {
     Instance* in = Find(handle);
     if (!in) return MPEG_ERR_HANDLE;
     if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    Scan(in);
     if (frame < 0 || frame > in->info.Frames) return MPEG_ERR_SEEK;
     const off_t r = frame == 0 ? mpg123_seek(in->mh, 0, SEEK_SET) : mpg123_seek_frame(in->mh, frame, SEEK_SET);
     if (r < 0) return MPEG_ERR_SEEK;
@@ -395,7 +436,7 @@ MPEG_EXPORT int32_t mpeg_SetPosition(int32_t handle, int32_t frame) {
 MPEG_EXPORT int32_t mpeg_GetPosition(int32_t handle) {
     Instance* in = Find(handle);
     if (!in || !in->HasFile()) return 0;
-    return int32_t(std::clamp<int64_t>(mpg123_tellframe(in->mh), 0, in->info.Frames));
+    return int32_t(std::clamp<int64_t>(mpg123_tellframe(in->mh), 0, INT32_MAX));
 }
 
 MPEG_EXPORT int32_t mpeg_OpenFile(int32_t handle) {
