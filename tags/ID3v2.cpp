@@ -431,7 +431,14 @@ std::optional<std::string> CarriedFrame(const RawFrame& fr, uint8_t version, uin
 
 struct FdCloser {
     int fd = -1;
-    ~FdCloser() { if (fd >= 0) ::close(fd); }
+    FdCloser() = default;
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    ~FdCloser() { reset(); }
+    void reset() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
 };
 
 bool WriteAll(int fd, const char* p, size_t n) {
@@ -665,7 +672,7 @@ bool TID3v2::SaveToFile(const std::string& FileName) {
 
     const mode_t mode = st.st_mode & 07777;
     if (inPlace) {
-        src = FdCloser{};
+        src.reset();
         // A read-only file is made writable, as saving it is what the operator asked for.
         if (!(mode & S_IWUSR) && ::chmod(target.c_str(), mode | S_IWUSR) != 0) return false;
         FdCloser dst;
@@ -694,8 +701,11 @@ bool TID3v2::SaveToFile(const std::string& FileName) {
         ok = ::fchmod(dst.fd, mode | S_IWUSR) == 0;
     }
     if (ok) ok = failAt_ != TRewriteStep::rsFlush && ::fsync(dst.fd) == 0;
-    if (ok) ok = ::close(dst.fd) == 0;
-    dst.fd = -1;
+    if (ok) {
+        ok = ::close(dst.fd) == 0;
+        dst.fd = -1;
+    }
+    dst.reset();
     if (ok) ok = failAt_ != TRewriteStep::rsRename && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());

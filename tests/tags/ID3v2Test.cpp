@@ -517,3 +517,25 @@ TEST(ID3v2Test, SettersTrimAndResetEmpties) {
     EXPECT_EQ(t.TrackNumber(), 0);
     EXPECT_EQ(t.Rating(), 0);
 }
+
+TEST(ID3v2Test, NoFileStaysOpenOnAnyPath) {
+    auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    };
+    TempDir dir;
+    const std::string path = dir.file("fd.mp3");
+    writeFile(path, audio(3000));
+    const auto before = openFiles();
+    for (int i = 0; i < 20; ++i) {
+        TID3v2 t = readTag(path);
+        t.SetIntroMark(i % 2 ? "0:01.000" : "0:02.000");
+        EXPECT_TRUE(t.SaveToFile(path));                     // in place after the first
+        t.SetComment(std::string(static_cast<size_t>(5000 * (i % 3)), 'c'));
+        EXPECT_TRUE(t.SaveToFile(path));                     // rewrites as the size changes
+        t.InjectRewriteFailure(TID3v2::TRewriteStep::rsFlush);
+        t.SetComment(std::string(20000, 'd'));
+        EXPECT_FALSE(t.SaveToFile(path));
+        TID3v2::ReadPopularimeter(path);
+    }
+    EXPECT_EQ(openFiles(), before);
+}
