@@ -164,7 +164,9 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
         return WIOERR_FILEERROR;
     rec->FileSize = uint32_t(end);
     MMCKINFO& riff = rec->RiffChunk;
-    if (int64_t(riff.dwDataOffset) + riff.cksize > rec->FileSize)
+    // A size too small for the form type is the mark of a file whose writer never finished
+    // it (created with 0): its chunks reach to the end of the file.
+    if (riff.cksize < 4 || int64_t(riff.dwDataOffset) + riff.cksize > rec->FileSize)
         riff.cksize = rec->FileSize - riff.dwDataOffset;
     const int64_t riffEnd = int64_t(riff.dwDataOffset) + riff.cksize;
 

@@ -266,7 +266,7 @@ HMMIO mmioOpen(const char* name, MMIOINFO* info, uint32_t flags) {
         return fail(MMSYSERR_INVALPARAM);  // needs a writable name: the char* form
     if (flags & MMIO_EXIST) {
         struct stat st {};
-        return ::stat(name, &st) == 0 ? mmioSuccess() : fail(MMIOERR_FILENOTFOUND);
+        return ::stat(name, &st) == 0 && S_ISREG(st.st_mode) ? mmioSuccess() : fail(MMIOERR_FILENOTFOUND);
     }
     if (flags & MMIO_DELETE)
         return ::unlink(name) == 0 ? mmioSuccess() : fail(errnoToResult(errno));

@@ -93,7 +93,8 @@ HMMIO mmioSuccess();
 // - MMIO_READ, MMIO_WRITE or MMIO_READWRITE, optionally with MMIO_CREATE (create or truncate)
 //   and MMIO_ALLOCBUF (buffer of MMIO_DEFAULTBUFFER bytes; without it the file is
 //   unbuffered until mmioSetBuffer): returns a handle to pair with mmioClose, or null.
-// - MMIO_EXIST: mmioSuccess() when the file exists, else null. Nothing is opened.
+// - MMIO_EXIST: mmioSuccess() when a regular file of that name exists, else null. Nothing
+//   is opened.
 // - MMIO_DELETE: deletes the file; mmioSuccess() or null.
 // - MMIO_PARSE: replaces name (a buffer of at least MMIO_MAXPATH + 1 bytes) by the absolute,
 //   normalised path; mmioSuccess(), or null when the result does not fit.

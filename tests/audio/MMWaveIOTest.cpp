@@ -339,6 +339,20 @@ TEST(MMWaveIOTest, SizesInHeadersAreCheckedAgainstTheFile) {
         EXPECT_EQ(rec->FileSize, 3247u);
         EXPECT_EQ(rec->RiffChunk.cksize, 3239u);
     }
+    // An unfinished file of ours: RIFF and data sizes still 0 as created.
+    {
+        const std::string unfinished = dir.file("unfinished.wav");
+        const WAVEFORMATEX f = pcm(16, 2, 8000);
+        TWaveIORecordPtr w = WaveIOCreateRecord(&f);
+        ASSERT_EQ(WaveIOCreate(w.get(), unfinished), WIOERR_NOERROR);
+        const std::string data = samples(4000, 3);
+        ASSERT_EQ(WaveIOWrite(w.get(), data.data(), 4000), 4000);
+        ASSERT_EQ(mmioFlush(w->Handle), MMSYSERR_NOERROR);
+        ASSERT_EQ(rd32(readFile(unfinished), 4), 0u);
+        ASSERT_EQ(WaveIOOpen(unfinished, WAVE_FORMTYPE, WIOF_DISKFILE, rec), WIOERR_NOERROR);
+        EXPECT_EQ(rec->DataBytes, 4000u);
+        EXPECT_EQ(rec->DataSamples, 1000u);
+    }
     // A data header that says less than there is: the data reaches to the end of the file.
     {
         std::string f = base;

@@ -233,6 +233,7 @@ TEST(MMIOTest, OpenFlagsForNamesAndFailures) {
     EXPECT_EQ(info.wErrorRet, MMIOERR_FILENOTFOUND);
     writeFile(path, "x");
     EXPECT_EQ(mmioOpen(path.c_str(), nullptr, MMIO_EXIST), mmioSuccess());
+    EXPECT_EQ(mmioOpen(dir.path().c_str(), nullptr, MMIO_EXIST), nullptr);  // a folder is no file
     EXPECT_EQ(mmioOpen(dir.path().c_str(), &info, MMIO_READ), nullptr);  // a folder is no file
     EXPECT_NE(info.wErrorRet, 0u);
 
