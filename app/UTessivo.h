@@ -51,7 +51,7 @@ public:
     // Whether FormCreate tried to connect DB_Quelt (only when BaseQuelt.ini exists).
     bool ConnectionAttempted() const { return connectionAttempted_; }
 
-    // --- window state (Part of every later command) ---
+    // --- window state, shared by the loading, view, playback and marker commands ---
     int32_t TotalSamples = 0;
     int32_t ViewOffset = 0;
     int32_t SelStart = 0, SelEnd = 0;

@@ -378,9 +378,14 @@ TEST_F(MainWindowTest, PictureOfTheMainWindow) {
     ASSERT_EQ(picture.size() / picture.devicePixelRatio(), QSize(764, 393));
 
     // Black waveform areas, the button face around them, the dark bevel lines of the frames.
-    const QPoint detail = w->Oscope1->mapTo(w.get(), QPoint(10, 10));
-    EXPECT_EQ(picture.pixelColor(detail), QColor(Qt::black));
-    EXPECT_EQ(picture.pixelColor(w->PBotoes->mapTo(w.get(), QPoint(100, 350))), QColor(212, 208, 200));
+    const qreal ratio = picture.devicePixelRatio();
+    auto at = [&](QWidget* control, QPoint p) {
+        return picture.pixelColor((QPointF(control->mapTo(w.get(), p)) * ratio).toPoint());
+    };
+    EXPECT_EQ(at(w->Oscope1, QPoint(10, 10)), QColor(Qt::black));
+    EXPECT_EQ(at(w->Oscope3, QPoint(10, 10)), QColor(Qt::black));
+    EXPECT_EQ(at(w->PBotoes, QPoint(100, 350)), QColor(212, 208, 200));
+    EXPECT_EQ(at(w->PBotoes, QPoint(0, 100)), QColor(255, 255, 255));  // raised outer edge
 
     const char* target = std::getenv("TESSIVO_SCREENSHOTS");
     const QString folder = target && *target ? QString::fromLocal8Bit(target) : this->folder();

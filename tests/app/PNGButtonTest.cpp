@@ -178,7 +178,9 @@ QImage paintRedButton(bool enabled, bool flat) {
     button.SetFlat(flat);
     button.setEnabled(enabled);
     button.resize(30, 24);
-    return button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage picture = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // Back to logical pixels, so the checks hold at any device-pixel ratio.
+    return picture.scaled(30, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 TEST(PNGButtonTest, PaintsGlyphFrameAndDisabledLook) {
