@@ -401,7 +401,12 @@ int32_t WaveIOOpen(const std::string& name, FOURCC formType, uint32_t flags, TWa
     if (name.empty() || flags != WIOF_DISKFILE)
         return WIOERR_BADRECORD;
     auto rec = std::make_unique<WaveIORecord>();
-    const int32_t rc = parse(rec.get(), name, formType);
+    int32_t rc;
+    try {
+        rc = parse(rec.get(), name, formType);
+    } catch (const std::bad_alloc&) {
+        rc = WIOERR_NOMEM;  // a format or list body the memory cannot hold
+    }
     if (rc != WIOERR_NOERROR)
         return rc;  // the record closes its file as it goes
     record = std::move(rec);

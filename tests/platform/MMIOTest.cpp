@@ -303,3 +303,36 @@ TEST(MMIOTest, FullDiskFailsTheCallThatMeetsIt) {
         EXPECT_EQ(mmioClose(h), MMIOERR_CANNOTWRITE);
     }
 }
+
+TEST(MMIOTest, TinyCallerBuffersAndUnbufferedFilesBehaveTheSame) {
+    TempDir dir;
+    const std::string data = pattern(20000, 11);
+    for (int32_t size : {0, 1, 16, 5000}) {
+        const std::string path = dir.file("b" + std::to_string(size) + ".bin");
+        std::vector<char> callerBuffer(16);
+        HMMIO h = mmioOpen(path.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE);
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(mmioSetBuffer(h, size == 16 ? callerBuffer.data() : nullptr, size), MMSYSERR_NOERROR);
+        MMIOINFO info;
+        ASSERT_EQ(mmioGetInfo(h, &info), MMSYSERR_NOERROR);
+        EXPECT_EQ(info.cchBuffer, size);
+        for (size_t at = 0; at < data.size(); at += 333)
+            ASSERT_EQ(mmioWrite(h, data.data() + at, int32_t(std::min<size_t>(333, data.size() - at))),
+                      int32_t(std::min<size_t>(333, data.size() - at)));
+        ASSERT_EQ(mmioSeek(h, 1000, SEEK_SET), 1000);
+        ASSERT_EQ(mmioWrite(h, "XYZ", 3), 3);
+        std::string want = data;
+        want.replace(1000, 3, "XYZ");
+        EXPECT_EQ(readAt(h, 998, 7), want.substr(998, 7)) << size;
+        std::string all;
+        ASSERT_EQ(mmioSeek(h, 0, SEEK_SET), 0);
+        char piece[777];
+        int32_t r;
+        while ((r = mmioRead(h, piece, sizeof piece)) > 0)
+            all.append(piece, size_t(r));
+        EXPECT_EQ(all, want) << size;
+        EXPECT_EQ(mmioSetBuffer(h, nullptr, -1), MMSYSERR_INVALPARAM);
+        ASSERT_EQ(mmioClose(h), MMSYSERR_NOERROR);
+        EXPECT_EQ(readFile(path), want) << size;
+    }
+}
