@@ -128,12 +128,15 @@ int32_t WaveIORead(WaveIORecord* record, void* buffer, int32_t count);
 
 // Writes count raw data bytes at the position, growing DataBytes, DataSamples and
 // EndSample. Returns count, 0 when nothing was written, -1 without a record, open file or
-// bytes, or when the write failed (full disk).
+// bytes, or when the write failed (full disk); after a failure DataBytes and DataSamples
+// count only the data that reached the disk, and the position is at its end.
 int32_t WaveIOWrite(WaveIORecord* record, const void* buffer, int32_t count);
 
 // Closes the file. A written file is finished first: data chunk size (and pad byte),
-// `fact`, the DISP chunks, LIST/INFO, RIFF size. Returns 0, or 106 when finishing failed
-// (the file is closed anyway). Without a record or open file: 0.
+// `fact`, the DISP chunks, LIST/INFO, RIFF size. Returns 0, or 106 when finishing failed:
+// then the data and RIFF sizes are still written in place for the data on disk (so a full
+// disk leaves a valid wave file without the trailing chunks), and the file is closed
+// anyway. Without a record or open file: 0.
 int32_t WaveIOClose(WaveIORecord* record);
 
 // Closes the file if open (without finishing) and releases the record; record becomes null.
