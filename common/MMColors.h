@@ -34,6 +34,7 @@ constexpr TColor clWhite = 0xFFFFFF;
 
 constexpr TColor clActiveCaption = 0x80000002;
 constexpr TColor clWindow = 0x80000005;
+constexpr TColor clWindowFrame = 0x80000006;
 constexpr TColor clWindowText = 0x80000008;
 constexpr TColor clBtnFace = 0x8000000F;
 constexpr TColor clBtnShadow = 0x80000010;
@@ -46,6 +47,7 @@ constexpr TColor ColorToRGB(TColor color) {
     switch (color & 0xFF) {
     case 0x02: return RGBColor(10, 36, 106);     // active caption
     case 0x05: return RGBColor(255, 255, 255);   // window
+    case 0x06: return RGBColor(0, 0, 0);         // window frame
     case 0x08: return RGBColor(0, 0, 0);         // window text
     case 0x0F: return RGBColor(212, 208, 200);   // button face
     case 0x10: return RGBColor(128, 128, 128);   // button shadow
