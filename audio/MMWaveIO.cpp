@@ -264,7 +264,7 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
         rec->DataBytes = 0;
     }
     if (fmt->wFormatTag == WAVE_FORMAT_PCM) {
-        fmt->nBlockAlign = uint16_t((fmt->wBitsPerSample * fmt->nChannels) / 8);
+        fmt->nBlockAlign = uint16_t((uint32_t(fmt->wBitsPerSample) * fmt->nChannels) / 8);
         fmt->nAvgBytesPerSec = uint32_t(fmt->nBlockAlign) * fmt->nSamplesPerSec;
     }
     // Every conversion divides by these; a format without them cannot be used.
