@@ -118,7 +118,8 @@ private:
             const int16_t sample = Clamp16(predictor + signedCode * delta[c]);
             s2[c] = s1[c];
             s1[c] = sample;
-            delta[c] = std::max((kMsAdaptation[code] * delta[c]) >> 8, 16);
+            // Damaged data can grow the step without end; no real stream comes near the cap.
+            delta[c] = int32_t(std::clamp<int64_t>((int64_t(kMsAdaptation[code]) * delta[c]) >> 8, 16, 1 << 24));
             out.push_back(sample);
         }
     }
