@@ -256,6 +256,28 @@ TEST_F(MpegTest, DamagedFilesDecodeWhatCanBeDecoded) {
     }
 }
 
+TEST_F(MpegTest, BytesFlippedAllOverNeitherCrashNorHang) {
+    const std::string mp3 = dir.file("flip.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 4.0, "-V 4"));
+    const WavData ref = importtest::mpg123Decode(mp3, dir.file("flip.wav"));
+    std::string bytes = readFile(mp3);
+    std::mt19937 rng(7);
+    for (size_t i = 2000; i < bytes.size(); i += 50 + rng() % 150) bytes[i] = char(rng());
+    writeFile(mp3, bytes);
+    TMMMpeg mpeg;
+    mpeg.SetFileName(mp3);
+    const std::string pcm = decodeAll(mpeg, 10000);
+    EXPECT_GT(pcm.size(), ref.data.size() / 2);
+    EXPECT_LT(pcm.size(), ref.data.size() * 3 / 2);
+    EXPECT_TRUE(mpeg.IsDone());
+
+    // Noise alone is not MPEG audio.
+    std::string noise(100000, '\0');
+    for (char& c : noise) c = char(rng() & 0x7F);
+    writeFile(dir.file("noise.mp3"), noise);
+    EXPECT_FALSE(IsMpegFile(dir.file("noise.mp3")));
+}
+
 TEST_F(MpegTest, MpegFileCheck) {
     const std::string mp3 = dir.file("a.mp3");
     ASSERT_TRUE(makeMp3(mp3, 1.0));
