@@ -4,6 +4,7 @@
 // agree without sharing anything else; the decoder behind it is private to the library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // File name of the library; the program loads it from its own folder.
@@ -58,6 +59,11 @@ struct TMpegFileInfo {
 };
 #pragma pack(pop)
 static_assert(sizeof(TMpegFileInfo) == 164, "the file-information record is 164 bytes");
+static_assert(offsetof(TMpegFileInfo, Layer) == 1 && offsetof(TMpegFileInfo, SampleRate) == 5 &&
+                  offsetof(TMpegFileInfo, PlayBackRate) == 9 && offsetof(TMpegFileInfo, BitRate) == 13 &&
+                  offsetof(TMpegFileInfo, Mode) == 17 && offsetof(TMpegFileInfo, Frames) == 18 &&
+                  offsetof(TMpegFileInfo, Time) == 22 && offsetof(TMpegFileInfo, FrameTime) == 26,
+              "the fields the program reads sit packed in this order");
 
 extern "C" {
 // Runs whenever the file information of the instance changes (a file was set or cleared).
