@@ -1,6 +1,7 @@
 #include "tags/ID3v2.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -421,6 +422,8 @@ std::string FrameBytes(const char* id, const std::string& data, uint8_t status =
 // An old frame in its version 2.3 form, or nothing when it cannot be carried into a 2.3 tag.
 std::optional<std::string> CarriedFrame(const RawFrame& fr, uint8_t version, uint8_t tagFlags) {
     if (fr.truncated || fr.data.empty() || IsTableId4(fr.id)) return std::nullopt;
+    for (char c : fr.id)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return std::nullopt;  // not a frame ID
     if (version == 3) return FrameBytes(fr.id.c_str(), fr.data, fr.status, fr.format);
     // 2.4: unsynchronised, data-length indicator, compressed or encrypted frames have no 2.3 form.
     if ((fr.format & 0x0F) || (tagFlags & 0x80)) return std::nullopt;

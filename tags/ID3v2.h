@@ -2,7 +2,6 @@
 // (among them the cue-point frames the playout system reads), written back as version 2.3.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -427,14 +427,15 @@ TEST(ID3v2Test, Version4FramesWithoutAVersion3FormAreDropped) {
                              frame4("TXXX", latin1("b") + Z1 + "dli", bytes("\0\x01", 2)) +
                              frame4("TXXX", latin1("c") + Z1 + "unsync", bytes("\0\x02", 2)) +
                              frame4("TXXX", latin1("d") + Z1 + "enc", bytes("\0\x04", 2)) +
-                             frame4("TXXX", latin1("e") + Z1 + "zip", bytes("\0\x08", 2));
+                             frame4("TXXX", latin1("e") + Z1 + "zip", bytes("\0\x08", 2)) +
+                             frame4("Tx!x", latin1("badid"));
     writeFile(path, tag(4, body) + audio(100));
     TID3v2 t = readTag(path);
     ASSERT_TRUE(t.SaveToFile(path));
     const std::string file = readFile(path);
     // The file-alter-preservation flag moves from 0x20 (2.4) to 0x40 (2.3).
     EXPECT_NE(file.find(frame3("TXXX", latin1("a") + Z1 + "kept", bytes("\x40\0", 2))), std::string::npos);
-    for (const char* gone : {"dli", "unsync", "enc", "zip"}) EXPECT_EQ(file.find(gone), std::string::npos) << gone;
+    for (const char* gone : {"dli", "unsync", "enc", "zip", "badid"}) EXPECT_EQ(file.find(gone), std::string::npos) << gone;
 }
 
 TEST(ID3v2Test, ReadOnlyMissingAndLinkedFiles) {
