@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "app/ViewPlaceholder.h"
+#include "audio/MMWave.h"
 #include "common/MMColors.h"
 #include "common/MMObj.h"
 #include "db/FBDatabase.h"
@@ -437,10 +438,12 @@ void TFrmTessivo::CreateComponents() {
     Action2->setShortcutContext(Qt::WindowShortcut);
     addAction(Action2);
 
-    MMWaveFile1 = std::make_unique<TMMNonVisualComponent>();
+    MMWaveFile1 = std::make_unique<TMMWaveFile>();
     MMWaveFile1->SetName("MMWaveFile1");
-    TempFile = std::make_unique<TMMNonVisualComponent>();
+    MMWaveFile1->SetBufferSize(100000);
+    TempFile = std::make_unique<TMMWaveFile>();
     TempFile->SetName("TempFile");
+    TempFile->SetBufferSize(100000);
     MMWaveOut1 = std::make_unique<TMMNonVisualComponent>();
     MMWaveOut1->SetName("MMWaveOut1");
 

@@ -26,6 +26,7 @@ class TFBQuery;
 class TFBTransaction;
 class TMMGauge;
 class TMMNonVisualComponent;
+class TMMWaveFile;
 class TMMPanel;
 class TPNGButton;
 
@@ -122,8 +123,10 @@ public:
     QObject* ActionList1 = nullptr;
     QAction* Action1 = nullptr;  // "Sair", Esc
     QAction* Action2 = nullptr;  // Space: toggles playback
-    // Placeholders until the wave file and wave output components exist.
-    std::unique_ptr<TMMNonVisualComponent> MMWaveFile1, TempFile, MMWaveOut1;
+    // MMWaveFile1 reads Temp.wav into the views; TempFile is the playback source.
+    std::unique_ptr<TMMWaveFile> MMWaveFile1, TempFile;
+    // Placeholder until the wave output component exists.
+    std::unique_ptr<TMMNonVisualComponent> MMWaveOut1;
     std::unique_ptr<TFBDatabase> DB_Quelt;
     std::unique_ptr<TFBTransaction> Trans_Quelt;
     std::unique_ptr<TFBQuery> Q_Vinhetas;

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/PNGButton.h"
 #include "app/UTessivo.h"
+#include "audio/MMWave.h"
 #include "db/FBDatabase.h"
 #include "display/MMGauge.h"
 #include "display/MMPanel.h"
@@ -242,6 +243,9 @@ TEST_F(MainWindowTest, ComponentsAndInitialState) {
     EXPECT_EQ(w->Action1->text(), "Sair");
     EXPECT_EQ(w->Action1->shortcut(), QKeySequence(Qt::Key_Escape));
     EXPECT_EQ(w->Action2->shortcut(), QKeySequence(Qt::Key_Space));
+    EXPECT_EQ(w->MMWaveFile1->BufferSize(), 100000);
+    EXPECT_EQ(w->TempFile->BufferSize(), 100000);
+    EXPECT_EQ(w->MMWaveFile1->Name(), "MMWaveFile1");
 
     EXPECT_EQ(w->DB_Quelt->Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=cobaltfin"}));
     EXPECT_EQ(w->DB_Quelt->SQLDialect(), 1);
