@@ -1,0 +1,204 @@
+// The import dialog under the offscreen platform: its form, a whole import while the event
+// loop stays responsive, the gauge, closing itself, replacing a leftover Temp.wav, the start
+// errors, and a full disk reported instead of passing a cut-short Temp.wav on.
+#include "ImportChainUtil.h"
+#include "ImportTestUtil.h"
+
+#include "audio/MMWave.h"
+#include "display/MMGauge.h"
+#include "display/MMPanel.h"
+#include "import/MMAudio.h"
+#include "import/MMMPEG.h"
+#include "import/MMTrigg.h"
+#include "import/U_Mp3ToWav.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace testutil;
+using importtest::readWav;
+
+namespace {
+
+class ImportDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!MpegLibrary()) GTEST_SKIP() << "decoder library missing";
+    }
+    // A dialog whose error boxes are recorded instead of shown.
+    std::unique_ptr<TFrmMp3ToWav> makeDialog(const std::string& folder) {
+        auto dlg = std::make_unique<TFrmMp3ToWav>();
+        dlg->SetProgramFolder(QString::fromStdString(folder));
+        dlg->ReportError = [this](QWidget*, const QString& text) { reported.push_back(text); };
+        return dlg;
+    }
+    TempDir dir;
+    std::vector<QString> reported;
+};
+
+std::string pcmWave(int rate, const std::string& data) {
+    return "RIFF" + le32(uint32_t(36 + data.size())) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(2) + le32(uint32_t(rate)) +
+           le32(uint32_t(rate * 4)) + le16(4) + le16(16) + "data" + le32(uint32_t(data.size())) + data;
+}
+
+}  // namespace
+
+TEST_F(ImportDialogTest, TheFormIsASmallBorderlessTopmostBoxWithItsChain) {
+    auto dlg = makeDialog(dir.path().string());
+    EXPECT_EQ(dlg->windowTitle(), "MP3ToWave");
+    EXPECT_TRUE(dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(dlg->isModal());
+    EXPECT_EQ(dlg->size(), QSize(225, 62));
+    EXPECT_EQ(dlg->Label1->text(), QString::fromUtf8("Aguarde Importando Arquivo"));
+    EXPECT_EQ(dlg->Label1->geometry(), QRect(15, 10, 199, 16));
+    EXPECT_TRUE(dlg->Label1->font().bold());
+    EXPECT_EQ(dlg->Label1->font().pointSize(), 10);
+    EXPECT_EQ(dlg->Gauge->geometry(), QRect(8, 30, 206, 20));
+    EXPECT_EQ(dlg->Gauge->Kind(), gkHorizontalBar);
+    EXPECT_EQ(dlg->Gauge->MinValue(), 0);
+    EXPECT_EQ(dlg->Gauge->MaxValue(), 100);
+    EXPECT_EQ(dlg->Gauge->BackColor(), clBtnFace);
+    EXPECT_EQ(dlg->Gauge->Bevel()->BevelOuter(), bvLowered);
+    EXPECT_EQ(dlg->Gauge->Bevel()->BevelInner(), bvNone);
+    EXPECT_EQ(dlg->Panel1->geometry(), QRect(0, 0, 225, 62));
+    EXPECT_EQ(dlg->Panel1->Bevel()->BevelInner(), bvRaised);
+    EXPECT_EQ(dlg->Panel1->Bevel()->BevelInnerWidth(), 2);
+    EXPECT_EQ(dlg->Trigger()->BufferSize(), 32768);
+    EXPECT_EQ(dlg->AudioFile()->Output(), dlg->Trigger());
+    EXPECT_EQ(dlg->WaveFile()->Input(), dlg->Trigger());
+    EXPECT_EQ(dlg->AudioFile()->MpegTrailingHeader(), 0);
+    EXPECT_FALSE(dlg->WaveFile()->Wave()->FileMustExist());
+    EXPECT_EQ(TempWavFileName(QString::fromStdString(dir.path().string())),
+              QString::fromStdString(dir.file("Temp.wav")));
+}
+
+TEST_F(ImportDialogTest, ImportRunsWhileTheEventLoopStaysResponsiveAndTheDialogClosesItself) {
+    if (!haveTool("lame") || !haveTool("mpg123")) GTEST_SKIP() << "lame or mpg123 missing";
+    const std::string mp3 = dir.file("song.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 40.0, "-b 128"));
+    const auto ref = importtest::mpg123Decode(mp3, dir.file("ref.wav"));
+    auto dlg = makeDialog(dir.path().string());
+
+    int ticks = 0, ticksShown = 0;
+    std::set<int> progress;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        if (dlg->isVisible()) {
+            ++ticksShown;
+            progress.insert(dlg->Gauge->Progress());
+        }
+    });
+    timer.start();
+    dlg->StartImport(QString::fromStdString(mp3));
+    QPoint centre;
+    QTimer::singleShot(0, dlg.get(), [&] { centre = dlg->geometry().center(); });
+    const int result = dlg->exec();
+    timer.stop();
+
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_FALSE(dlg->Failed());
+    EXPECT_TRUE(reported.empty());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_GT(ticksShown, 3) << "the UI thread was blocked";
+    EXPECT_GE(ticks, ticksShown);
+    progress.erase(0);
+    EXPECT_GE(progress.size(), 2u) << "the gauge did not move";
+    EXPECT_EQ(dlg->Gauge->Progress(), 0);
+    EXPECT_FALSE(dlg->Trigger()->IsTriggerOpen());
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+        EXPECT_LE((centre - s->availableGeometry().center()).manhattanLength(), 2);
+    }
+
+    EXPECT_EQ(dlg->TempFileName(), QString::fromStdString(dir.file("Temp.wav")));
+    const auto got = readWav(dir.file("Temp.wav"));
+    ASSERT_TRUE(got.ok);
+    EXPECT_TRUE(got.data == ref.data || got.data == ref.data + std::string(4, '\0'));
+    dlg.reset();
+    EXPECT_EQ(DSPThreadCount(), 0u);
+}
+
+TEST_F(ImportDialogTest, AShortInputGivesOneBufferAndALeftoverTempWavIsReplaced) {
+    const std::string data(4000, '\x11');
+    const std::string in = dir.file("short.wav");
+    writeFile(in, pcmWave(8000, data));
+    // An earlier, longer import, and then a leftover that is no wave at all.
+    for (const std::string& leftover : {pcmWave(44100, std::string(300000, '\x22')), std::string("half-written")}) {
+        writeFile(dir.file("Temp.wav"), leftover);
+        auto dlg = makeDialog(dir.path().string());
+        int buffers = 0;
+        const auto shown = dlg->Trigger()->OnBufferReady;
+        dlg->Trigger()->OnBufferReady = [&](TMMComponent* s, PMMWaveHdr h) {
+            ++buffers;
+            shown(s, h);
+        };
+        dlg->StartImport(QString::fromStdString(in));
+        EXPECT_EQ(dlg->exec(), QDialog::Accepted);
+        EXPECT_EQ(buffers, 1);
+        const auto got = readWav(dir.file("Temp.wav"));
+        EXPECT_EQ(got.rate, 8000u);
+        EXPECT_EQ(got.data, data);
+    }
+}
+
+TEST_F(ImportDialogTest, StartErrorsReachTheCallerAndNothingStarts) {
+    writeFile(dir.file("Temp.wav"), pcmWave(8000, std::string(400, '\x33')));
+    const std::string before = readFile(dir.file("Temp.wav"));
+    {
+        const std::string text = dir.file("notes.mp3");
+        writeFile(text, "Lista de musicas para amanha\n");
+        auto dlg = makeDialog(dir.path().string());
+        try {
+            dlg->StartImport(QString::fromStdString(text));
+            FAIL() << "a text file was imported";
+        } catch (const EMMAudioFileError& e) {
+            EXPECT_STREQ(e.what(), "This is not a valid Audiofile");
+        }
+        EXPECT_FALSE(dlg->Trigger()->IsTriggerOpen());
+        EXPECT_EQ(DSPThreadCount(), 0u);
+    }
+    {
+        auto dlg = makeDialog(dir.path().string());
+        try {
+            dlg->StartImport(QString::fromStdString(dir.file("gone.mp3")));
+            FAIL() << "a missing file was imported";
+        } catch (const EMMTriggerError& e) {
+            EXPECT_EQ(std::string(e.what()), TriggerOpenError());
+        }
+        EXPECT_FALSE(dlg->Trigger()->IsTriggerOpen());
+        EXPECT_EQ(DSPThreadCount(), 0u);
+    }
+    EXPECT_EQ(readFile(dir.file("Temp.wav")), before);
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(ImportDialogTest, AFullDiskIsReportedAndLeavesNoTempWav) {
+    if (!haveTool("lame")) GTEST_SKIP() << "lame missing";
+    const std::string mp3 = dir.file("long.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 30.0, "-b 128"));  // about 5 MB of PCM
+    importchain::SmallVolume vol(dir.file("vol"), "1m");
+    if (!vol.mounted()) GTEST_SKIP() << "cannot mount a small volume here";
+
+    auto dlg = makeDialog(dir.file("vol"));
+    dlg->StartImport(QString::fromStdString(mp3));
+    EXPECT_EQ(dlg->exec(), QDialog::Rejected);
+    EXPECT_TRUE(dlg->Failed());
+    EXPECT_EQ(dlg->ErrorText(), QString::fromUtf8(SImportWriteFailed));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], QString::fromUtf8(SImportWriteFailed));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("vol/Temp.wav")));
+    // The chain was stopped at the failure instead of decoding the rest for nothing.
+    EXPECT_LT(dlg->AudioFile()->BytesDelivered(), int64_t(4) << 20);
+    dlg.reset();
+    EXPECT_EQ(DSPThreadCount(), 0u);
+}
