@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -510,6 +511,14 @@ TEST(MMWaveIOTest, FailedCreateLeavesNoFile) {
     EXPECT_EQ(WaveIOCreate(rec.get(), "/proc/tessivo-waveio-test.wav"), WIOERR_FILEERROR);
     EXPECT_FALSE(std::filesystem::exists("/proc/tessivo-waveio-test.wav"));
     EXPECT_EQ(rec->Handle, nullptr);
+    if (geteuid() != 0) {  // permissions bind everyone but root
+        const std::filesystem::path locked = dir.path() / "locked";
+        std::filesystem::create_directory(locked);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        EXPECT_EQ(WaveIOCreate(rec.get(), (locked / "x.wav").string()), WIOERR_FILEERROR);
+        EXPECT_FALSE(std::filesystem::exists(locked / "x.wav"));
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    }
     {
         // The file opens but its headers cannot be written: it is deleted again.
         FileSizeLimit limit(20);
