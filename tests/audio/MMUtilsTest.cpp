@@ -173,20 +173,6 @@ TEST(MMUtilsTest, ClampingAndRanges) {
     EXPECT_FALSE(InRange(5, 10, 0));
     EXPECT_TRUE(InRangeUnordered(5, 10, 0));
     EXPECT_FALSE(InRangeUnordered(11, 10, 0));
-    EXPECT_EQ(Min(-2, 3), -2);
-    EXPECT_EQ(Max(-2, 3), 3);
-
-    int32_t x = 5;
-    IncBy(x, -7);
-    EXPECT_EQ(x, -2);
-    uint16_t a = 1, b = 2;
-    Swap16(a, b);
-    EXPECT_EQ(a, 2);
-    EXPECT_EQ(b, 1);
-    uint32_t c = 0xDEADBEEF, d = 7;
-    Swap32(c, d);
-    EXPECT_EQ(c, 7u);
-    EXPECT_EQ(d, 0xDEADBEEFu);
 }
 
 TEST(MMUtilsTest, MemoryFillsCopiesAndCompares) {
