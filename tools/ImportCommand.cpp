@@ -77,7 +77,7 @@ int RunImport(const std::vector<std::string>& args) {
     const std::string output = parsed.positional[1];
     std::error_code ec;
     if (!std::filesystem::is_regular_file(input, ec)) {
-        ToolError(input + ": no such file");
+        ToolError("no such file: " + input);
         return ExitFailure;
     }
     if (SameFile(input, output)) {
