@@ -8,12 +8,17 @@
 // as a process, so its time includes its start-up) and an in-process read() loop in 128 KiB
 // pieces (what cat does without the start-up).
 //
+// Wall times suffer on a busy machine, so the warm passes are also measured in processor time
+// (user + system) of this thread and of the cat process, which other load disturbs far less.
+//
 // Usage: bench_waveio FILE [ROUNDS]   prints one "name value" line per measurement.
 #include "audio/MMWaveIO.h"
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +38,23 @@ double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+double rusageMs(const rusage& r) {
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
+}
+
+// Wall and processor time of one measurement.
+struct Times {
+    double wall = 0;
+    double cpu = 0;
+};
+
 void dropFromCache(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
@@ -42,7 +64,8 @@ void dropFromCache(const std::string& path) {
     ::close(fd);
 }
 
-double timeCat(const std::string& path) {
+Times timeCat(const std::string& path) {
+    Times t;
     const auto t0 = Clock::now();
     pid_t pid;
     posix_spawn_file_actions_t actions;
@@ -51,15 +74,19 @@ double timeCat(const std::string& path) {
     char* argv[] = {const_cast<char*>("cat"), const_cast<char*>(path.c_str()), nullptr};
     if (posix_spawnp(&pid, "cat", &actions, nullptr, argv, environ) != 0) {
         posix_spawn_file_actions_destroy(&actions);
-        return -1;
+        return {-1, -1};
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     posix_spawn_file_actions_destroy(&actions);
-    return msSince(t0);
+    t.wall = msSince(t0);
+    t.cpu = rusageMs(usage);
+    return t;
 }
 
-double timePlainReads(const std::string& path, uint64_t& sum) {
+Times timePlainReads(const std::string& path, uint64_t& sum) {
+    const double c0 = threadCpuMs();
     const auto t0 = Clock::now();
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<char> buf(131072);
@@ -67,7 +94,7 @@ double timePlainReads(const std::string& path, uint64_t& sum) {
     while ((r = ::read(fd, buf.data(), buf.size())) > 0)
         sum += uint8_t(buf[size_t(r) - 1]);
     ::close(fd);
-    return msSince(t0);
+    return {msSince(t0), threadCpuMs() - c0};
 }
 
 struct Wave {
@@ -82,7 +109,8 @@ struct Wave {
 };
 
 // Opening included: the editor opens the file for each pass.
-double timeSequential(const std::string& path, uint64_t& sum, int64_t& bytes) {
+Times timeSequential(const std::string& path, uint64_t& sum, int64_t& bytes) {
+    const double c0 = threadCpuMs();
     const auto t0 = Clock::now();
     Wave w(path);
     std::vector<char> buf(65532);
@@ -92,7 +120,7 @@ double timeSequential(const std::string& path, uint64_t& sum, int64_t& bytes) {
         bytes += r;
         sum += uint8_t(buf[size_t(r) - 1]);
     }
-    return msSince(t0);
+    return {msSince(t0), threadCpuMs() - c0};
 }
 
 double timeSparse(Wave& w, int columns, uint64_t& sum) {
@@ -131,11 +159,17 @@ int main(int argc, char** argv) {
 
     // Warm: read once so that every measurement finds the file in the page cache.
     timePlainReads(path, sum);
-    std::vector<double> seq, cat, plain, sparse, sparseCold, seqCold, catCold;
+    std::vector<double> seq, cat, plain, seqCpu, catCpu, plainCpu, sparse, sparseCold, seqCold, catCold;
     for (int i = 0; i < rounds; ++i) {
-        seq.push_back(timeSequential(path, sum, bytes));
-        cat.push_back(timeCat(path));
-        plain.push_back(timePlainReads(path, sum));
+        const Times s = timeSequential(path, sum, bytes);
+        const Times c = timeCat(path);
+        const Times p = timePlainReads(path, sum);
+        seq.push_back(s.wall);
+        seqCpu.push_back(s.cpu);
+        cat.push_back(c.wall);
+        catCpu.push_back(c.cpu);
+        plain.push_back(p.wall);
+        plainCpu.push_back(p.cpu);
     }
     {
         Wave w(path);
@@ -147,15 +181,18 @@ int main(int argc, char** argv) {
         dropFromCache(path);
         sparseCold.push_back(timeSparse(w, kColumns, sum));
         dropFromCache(path);
-        seqCold.push_back(timeSequential(path, sum, bytes));
+        seqCold.push_back(timeSequential(path, sum, bytes).wall);
         dropFromCache(path);
-        catCold.push_back(timeCat(path));
+        catCold.push_back(timeCat(path).wall);
     }
 
     std::printf("file_bytes %lld\n", static_cast<long long>(bytes));
     std::printf("sequential_warm_ms %.2f\n", best(seq));
     std::printf("cat_warm_ms %.2f\n", best(cat));
     std::printf("read_loop_warm_ms %.2f\n", best(plain));
+    std::printf("sequential_warm_cpu_ms %.2f\n", best(seqCpu));
+    std::printf("cat_warm_cpu_ms %.2f\n", best(catCpu));
+    std::printf("read_loop_warm_cpu_ms %.2f\n", best(plainCpu));
     std::printf("sparse537_warm_ms %.3f\n", median(sparse));
     std::printf("sparse537_cold_ms %.3f\n", median(sparseCold));
     std::printf("sequential_cold_ms %.2f\n", median(seqCold));

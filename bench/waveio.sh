@@ -21,9 +21,11 @@ out=$("$build/bin/bench_waveio" "$file" 9)
 echo "$out"
 get() { echo "$out" | awk -v k="$1" '$1 == k { print $2 }'; }
 awk -v seq="$(get sequential_warm_ms)" -v cat="$(get cat_warm_ms)" -v loop="$(get read_loop_warm_ms)" \
+    -v seqcpu="$(get sequential_warm_cpu_ms)" -v catcpu="$(get cat_warm_cpu_ms)" \
     -v seqc="$(get sequential_cold_ms)" -v catc="$(get cat_cold_ms)" \
     -v sw="$(get sparse537_warm_ms)" -v sc="$(get sparse537_cold_ms)" 'BEGIN {
   printf "sequential / cat (warm):       %.2f  (target <= 1.5)\n", seq / cat
+  printf "sequential / cat (warm, cpu):  %.2f\n", seqcpu / catcpu
   printf "sequential / read loop (warm): %.2f\n", seq / loop
   printf "sequential / cat (cold):       %.2f\n", seqc / catc
   printf "537 sparse reads warm:         %.3f ms (target < 5 ms)\n", sw
