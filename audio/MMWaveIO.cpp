@@ -475,8 +475,12 @@ int32_t WaveIOCreate(WaveIORecord* record, const std::string& name) {
 int32_t WaveIOReopen(WaveIORecord* record) {
     if (!record)
         return WIOERR_BADRECORD;
-    if (!record->Handle && openRiff(record, record->FileName, WAVE_FORMTYPE) != WIOERR_NOERROR)
-        return WIOERR_FILEERROR;
+    if (!record->Handle) {
+        if (openRiff(record, record->FileName, WAVE_FORMTYPE) != WIOERR_NOERROR)
+            return WIOERR_FILEERROR;
+        // Opened again, the file is an existing one: writing into it must rewrite both sizes.
+        record->Created = false;
+    }
     if (WaveIOSeek(record, int32_t(record->SamplePos)) != WIOERR_NOERROR)
         return WIOERR_FILEERROR;
     return WIOERR_NOERROR;

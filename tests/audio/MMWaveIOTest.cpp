@@ -173,6 +173,29 @@ TEST(MMWaveIOTest, WrittenFilesAreByteExactAndReadBackBySox) {
     }
 }
 
+TEST(MMWaveIOTest, WritingOnAfterReopeningRewritesBothSizes) {
+    TempDir dir;
+    const std::string path = dir.file("grow.wav");
+    const WAVEFORMATEX f = pcm(16, 2, 8000);
+    const std::string first = samples(4000, 1), more = samples(8, 2);
+    TWaveIORecordPtr rec = WaveIOCreateRecord(&f);
+    ASSERT_EQ(WaveIOCreate(rec.get(), path), WIOERR_NOERROR);
+    ASSERT_EQ(WaveIOWrite(rec.get(), first.data(), 4000), 4000);
+    ASSERT_EQ(WaveIOClose(rec.get()), WIOERR_NOERROR);
+
+    ASSERT_EQ(WaveIOReopen(rec.get()), WIOERR_NOERROR);
+    ASSERT_EQ(WaveIOSeek(rec.get(), 999), WIOERR_NOERROR);  // the last frame
+    ASSERT_EQ(WaveIOWrite(rec.get(), more.data(), 8), 8);
+    EXPECT_EQ(rec->DataSamples, 1001u);
+    ASSERT_EQ(WaveIOClose(rec.get()), WIOERR_NOERROR);
+
+    const std::string file = readFile(path);
+    EXPECT_EQ(rd32(file, 4), file.size() - 8);
+    EXPECT_EQ(rd32(file, 42), 4004u);
+    EXPECT_EQ(soxi("-s", path), "1001");
+    EXPECT_TRUE(soxRaw(path) == first.substr(0, 3996) + more);
+}
+
 TEST(MMWaveIOTest, ParsesSoxFiles) {
     TempDir dir;
     for (int bits : {8, 16}) {
