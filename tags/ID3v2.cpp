@@ -432,6 +432,13 @@ std::optional<std::string> CarriedFrame(const RawFrame& fr, uint8_t version, uin
     return FrameBytes(fr.id.c_str(), fr.data, status, format);
 }
 
+// Files whose format puts its own header at offset 0: RIFF/RF64 wave, AIFF, FLAC, Ogg.
+bool IsContainerHeader(const uint8_t* b) {
+    for (const char* magic : {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS"})
+        if (std::memcmp(b, magic, 4) == 0) return true;
+    return false;
+}
+
 struct FdCloser {
     int fd = -1;
     FdCloser() = default;
@@ -623,6 +630,9 @@ bool TID3v2::SaveToFile(const std::string& FileName) {
     h.fileLength = st.st_size;
     const bool headerRead = ::pread(src.fd, h.bytes, 10, 0) == 10;
     const int32_t existing = headerRead ? h.TotalSize() : 0;
+    // A tag in front of a container's own header makes the file unreadable to the readers of that
+    // container (and to this program's own import), so such a file is left alone.
+    if (existing == 0 && headerRead && IsContainerHeader(h.bytes)) return false;
     std::string carried;
     if (existing > 10 && (h.Version() == 3 || h.Version() == 4)) {
         std::string tag(static_cast<size_t>(existing), '\0');

@@ -27,8 +27,10 @@ public:
     // Writes the properties as a version 2.3 tag at the start of the file, keeping the frames of an
     // old 2.3/2.4 tag that are not in the table. In place when the old tag has room and is not larger
     // than the padded size; otherwise the whole file is written to FileName + "~", flushed and
-    // renamed over the original, which is never touched before that rename. True on success; on
-    // failure the file is exactly as it was. The properties are not changed. Never throws.
+    // renamed over the original, which is never touched before that rename. A file without an ID3v2
+    // tag that starts with another container's header (RIFF wave, AIFF, FLAC, Ogg) is refused, as a
+    // tag in front would make it unreadable. True on success; on failure the file is exactly as it
+    // was. The properties are not changed. Never throws.
     bool SaveToFile(const std::string& FileName);
 
     bool TagFound() const { return tagFound_; }

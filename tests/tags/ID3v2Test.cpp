@@ -540,3 +540,21 @@ TEST(ID3v2Test, NoFileStaysOpenOnAnyPath) {
     }
     EXPECT_EQ(openFiles(), before);
 }
+
+TEST(ID3v2Test, ContainerFilesAreNotGivenATagInFront) {
+    TempDir dir;
+    TID3v2 t;
+    t.SetIntroMark("0:01.000");
+    for (const std::string magic : {"RIFF", "FORM", "fLaC", "OggS"}) {
+        const std::string path = dir.file("c.bin");
+        const std::string original = magic + audio(2000);
+        writeFile(path, original);
+        EXPECT_FALSE(t.SaveToFile(path)) << magic;
+        EXPECT_EQ(sha256(readFile(path)), sha256(original)) << magic;
+    }
+    // A wave file that already has a tag in front is no worse for an update of it.
+    const std::string path = dir.file("tagged.wav");
+    writeFile(path, tag(3, frame3("TINT", latin1("0:02.000")) + std::string(100, '\0')) + "RIFF" + audio(500));
+    EXPECT_TRUE(t.SaveToFile(path));
+    EXPECT_EQ(readTag(path).IntroMark(), "0:01.000");
+}

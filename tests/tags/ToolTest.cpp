@@ -154,6 +154,17 @@ TEST(ToolTest, UsageErrorsAndFailures) {
         EXPECT_EQ(r.err, "tessivo-tool: no such file: " + dir.file("missing.mp3") + "\n");
     }
 
+    // A wave file keeps its RIFF header first: the save is refused and the file unchanged.
+    const std::string wav = dir.file("w.wav");
+    ASSERT_TRUE(testutil::makeToneWav(wav, 0.5));
+    const std::string wavBefore = testutil::readFile(wav);
+    r = tool("write " + shellQuote(wav) + " --intro 0:00.100");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lines(r.err), 1);
+    EXPECT_EQ(testutil::sha256(testutil::readFile(wav)), testutil::sha256(wavBefore));
+    r = tool("info --json " + shellQuote(wav));
+    EXPECT_EQ(json(r.out)["ChannelModeText"].toString(), "Stereo");
+
     // A file that cannot be rewritten (its folder is read-only): the editor's message, exit 1,
     // the file unchanged.
     const std::string before = testutil::readFile(path);
