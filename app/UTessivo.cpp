@@ -3,7 +3,6 @@
 #include "app/Application.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
-#include "app/ViewPlaceholder.h"
 #include "audio/MMWave.h"
 #include "common/MMColors.h"
 #include "common/MMObj.h"
@@ -36,6 +35,7 @@
 const char* const SNenhumAudio = "Nenhum áudio foi informado.";
 const char* const SFalhaConexao = "Não foi possível conectar com a base de dados.";
 const char* const SDefaultDatabaseName = "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB";
+const char* const SArquivoNaoEncontrado = "O arquivo do áudio selecionado não foi encontrado.";
 
 namespace {
 
@@ -153,6 +153,7 @@ TFrmTessivo::TFrmTessivo(const QStringList& arguments, const QString& programFol
 
     CreateComponents();
     CreateControls();
+    CreateViewComponents();
     FormCreate(arguments);
 }
 
@@ -275,15 +276,16 @@ void TFrmTessivo::CreateWaveArea() {
     MMPanel1->SetColor(clBlack);
     SetControlAlign(MMPanel1, alClient);
 
-    auto* detailRight = new TViewPlaceholder(MMPanel1, "Oscope2", clLime, clGreen);
-    detailRight->setGeometry(6, 135, 537, 134);
-    detailRight->hide();
-    SetControlAlign(detailRight, alBottom);
-    auto* detailLeft = new TViewPlaceholder(MMPanel1, "Oscope1", clLime, clGreen);
-    detailLeft->setGeometry(6, 6, 537, 269);
-    SetControlAlign(detailLeft, alClient);
-    Oscope1 = detailLeft;
-    Oscope2 = detailRight;
+    // The detail views: the lower one (right channel) is docked first, hidden until stereo.
+    Oscope2 = MakeView(MMPanel1, "Oscope2", QRect(6, 135, 537, 134), okConLines, chRight, clLime, clGreen);
+    Oscope2->hide();
+    Oscope2->SetAlign(alBottom);
+    Oscope1 = MakeView(MMPanel1, "Oscope1", QRect(6, 6, 537, 269), okConLines, chLeft, clLime, clGreen);
+    Oscope1->SetAlign(alClient);
+    for (TMMOscope* v : {Oscope1, Oscope2}) {
+        v->SetDrawMidLine(true);
+        v->SetParentColor(true);
+    }
 
     MMPanel3 = makePanel(MMPanel2, "MMPanel3", QRect(5, 5, 539, 58), bvLowered, bvNone);
     MMPanel3->SetParentColor(true);
@@ -292,15 +294,12 @@ void TFrmTessivo::CreateWaveArea() {
     MMPanel4->SetColor(clBlack);
     SetControlAlign(MMPanel4, alBottom);
 
-    auto* overviewRight = new TViewPlaceholder(MMPanel3, "Oscope4", clRed, clMaroon);
-    overviewRight->setGeometry(1, 29, 537, 28);
-    overviewRight->hide();
-    SetControlAlign(overviewRight, alBottom);
-    auto* overviewLeft = new TViewPlaceholder(MMPanel3, "Oscope3", clBlue, clNavy);
-    overviewLeft->setGeometry(1, 1, 537, 56);
-    SetControlAlign(overviewLeft, alClient);
-    Oscope3 = overviewLeft;
-    Oscope4 = overviewRight;
+    Oscope4 = MakeView(MMPanel3, "Oscope4", QRect(1, 29, 537, 28), okMirLines, chRight, clRed, clMaroon);
+    Oscope4->hide();
+    Oscope4->SetAlign(alBottom);
+    Oscope3 = MakeView(MMPanel3, "Oscope3", QRect(1, 1, 537, 56), okMirLines, chLeft, clBlue, clNavy);
+    Oscope3->SetDisabledColor(0x808001);
+    Oscope3->SetAlign(alClient);
 
     Gauge1 = new TMMGauge(MMPanel4);
     Gauge1->setObjectName("Gauge1");
@@ -444,8 +443,7 @@ void TFrmTessivo::CreateComponents() {
     TempFile = std::make_unique<TMMWaveFile>();
     TempFile->SetName("TempFile");
     TempFile->SetBufferSize(100000);
-    MMWaveOut1 = std::make_unique<TMMNonVisualComponent>();
-    MMWaveOut1->SetName("MMWaveOut1");
+    MMWaveOut1 = std::make_unique<TMMWaveOutStandIn>();
 
     DB_Quelt = std::make_unique<TFBDatabase>();
     Trans_Quelt = std::make_unique<TFBTransaction>();
@@ -529,8 +527,15 @@ QCursor TFrmTessivo::ScreenCursor(int index) const {
 }
 
 void TFrmTessivo::FormDestroy() {
-    // The displayed audio and the view buffer are released here once they exist; the scratch
-    // file Temp.wav stays on disk.
+    // The scratch file Temp.wav stays on disk.
+    if (AutoScrollTimer) AutoScrollTimer->stop();
+    if (Loaded) {
+        MMWaveOut1->Stop();
+        MMWaveFile1->Wave()->CloseFile();
+        Loaded = false;
+    }
+    DisplayBuffer.clear();
+    DisplayBuffer.shrink_to_fit();
 }
 
 void TFrmTessivo::Action1Execute() { close(); }

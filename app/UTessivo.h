@@ -2,12 +2,19 @@
 // status bar, the catalogue and comment panels, the database objects, and the start-up checks.
 #pragma once
 
+#include "audio/MMTypes.h"
+#include "common/MMColors.h"
+#include "display/MMOscope.h"
+
 #include <QCursor>
+#include <QImage>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -26,6 +33,7 @@ class TFBQuery;
 class TFBTransaction;
 class TMMGauge;
 class TMMNonVisualComponent;
+class TMMOscope;
 class TMMWaveFile;
 class TMMPanel;
 class TPNGButton;
@@ -33,6 +41,15 @@ class TPNGButton;
 extern const char* const SNenhumAudio;         // "Nenhum áudio foi informado."
 extern const char* const SFalhaConexao;        // "Não foi possível conectar com a base de dados."
 extern const char* const SDefaultDatabaseName;  // the connection's design-time database
+extern const char* const SArquivoNaoEncontrado;  // "O arquivo do áudio selecionado não foi encontrado."
+
+// Stand-in for the wave output until playback exists: it has no output device, so the play
+// buttons stay disabled, and stopping it does nothing.
+class TMMWaveOutStandIn {
+public:
+    void Stop() {}
+    int NumDevs() const { return 0; }
+};
 
 class TFrmTessivo : public QWidget {
     Q_OBJECT
@@ -91,10 +108,10 @@ public:
 
     TMMPanel* Panel7 = nullptr;
     TMMPanel* MMPanel1 = nullptr;
-    QWidget *Oscope1 = nullptr, *Oscope2 = nullptr;
+    TMMOscope *Oscope1 = nullptr, *Oscope2 = nullptr;
     TMMPanel* MMPanel2 = nullptr;
     TMMPanel* MMPanel3 = nullptr;
-    QWidget *Oscope3 = nullptr, *Oscope4 = nullptr;
+    TMMOscope *Oscope3 = nullptr, *Oscope4 = nullptr;
     TMMPanel* MMPanel4 = nullptr;
     TMMGauge* Gauge1 = nullptr;
     QScrollBar* ScrollBar1 = nullptr;
@@ -125,21 +142,66 @@ public:
     QAction* Action2 = nullptr;  // Space: toggles playback
     // MMWaveFile1 reads Temp.wav into the views; TempFile is the playback source.
     std::unique_ptr<TMMWaveFile> MMWaveFile1, TempFile;
-    // Placeholder until the wave output component exists.
-    std::unique_ptr<TMMNonVisualComponent> MMWaveOut1;
+    std::unique_ptr<TMMWaveOutStandIn> MMWaveOut1;
     std::unique_ptr<TFBDatabase> DB_Quelt;
     std::unique_ptr<TFBTransaction> Trans_Quelt;
     std::unique_ptr<TFBQuery> Q_Vinhetas;
     QStandardItemModel* DS_Vinhetas = nullptr;
 
+    // --- view state ---
+    std::vector<uint8_t> DisplayBuffer;  // PCM bytes handed to the views
+    QTimer* AutoScrollTimer = nullptr;
+    QImage DragBitmap;                   // black: copied inverted, it inverts the views
+    QRect DragAnchorRect, DragRect;      // (left, top, right, bottom) as the band moves
+
+    // Ends the process with the code (the default leaves at once); tests replace it.
+    std::function<void(int code)> ExitProcess;
+
     // --- handlers ---
     void FormCreate(const QStringList& arguments);
     void FormDestroy();
+    void FormShow();
     void Action1Execute();
     void SpeedButton16Click();
 
+    // --- loading ---
+    void LoadAudio();
+    void ImportAudio();
+    void FillMarkersFromTag();
+    // Frame position as the status panel and the markers show it.
+    QString SampleToTimeText(int32_t sample) const;
+
+    // --- view geometry, zoom and scrolling ---
+    int32_t Zoom() const;
+    int32_t SampleToPixel(int32_t s) const;
+    int32_t PixelToSample(int32_t x) const;
+    int32_t ViewSampleCount(const TMMOscope* view) const;
+    void ShowSelection(bool repaint);
+    void UpdateZoomRange();
+    void RefreshDetailView();
+    void BuildMonoOverview();
+    void BuildStereoOverview();
+    void LayoutViews();
+    void MMPanel1Resize();
+    // action: a QAbstractSlider::SliderAction of ScrollBar1.
+    void ScrollBar1Scroll(int action);
+    void btnZoomMenosClick();
+    void btnZoomMaisClick();
+    void FullViewBtnClick();
+    void ZoomSpinChange();
+    void AutoScrollTick();
+
+    // --- mouse selection ---
+    void DrawBoundaryLines(TMMOscope* view, int which);
+    void DrawPlayCursor(TMMOscope* view);
+    void Oscope1MouseDown(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1MouseMove(QObject* sender, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1PostPaint(QObject* sender);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateControls();
@@ -150,11 +212,22 @@ private:
     void CreateCommentPanel();
     void CreateComponents();
     void LoadScreenCursors();
+    void CreateViewComponents();
+    TMMOscope* MakeView(QWidget* parent, const char* name, QRect bounds, TMMOscopeKind kind, TMMChannel channel,
+                        TColor fore, TColor inactive);
+    void BuildOverview();
+    // Inverts the columns of rect (either order of left and right) on the overview views.
+    void InvertOverviewBand(const QRect& rect);
+    void InvertColumn(TMMOscope* view, int x, TColor pen);
+    bool IsDetailView(const QObject* view) const { return view == (QObject*)Oscope1 || view == (QObject*)Oscope2; }
+    bool IsOverviewView(const QObject* view) const { return view == (QObject*)Oscope3 || view == (QObject*)Oscope4; }
     // FormClose: the close action frees the window; as the main window this ends the program.
     void FormClose();
 
     QString programFolder_;
     bool terminated_ = false;
     bool connectionAttempted_ = false;
+    bool formShown_ = false;
+    int autoScrollX_ = 0;  // pointer column of the last drag move, in Oscope1's coordinates
     std::map<int, QCursor> screenCursors_;
 };
