@@ -2,6 +2,7 @@
 // one detail refresh at several zooms, and one frame of each view kind the editor uses.
 //   bench_display FILE.wav [REPEATS]
 // Prints "name value" lines (milliseconds, median of the repeats).
+// Links: tessivo_app
 #include "app/WaveViewData.h"
 #include "audio/MMWave.h"
 #include "audio/MMWaveIO.h"

@@ -5,6 +5,7 @@
 // Usage: bench_tags MP3 BIGFILE ROUNDS
 //   MP3      an MP3 file with a 4096-byte ID3v2 tag (written in place, copied first)
 //   BIGFILE  a file of about 10 MB without an ID3v2 tag (copied before each rewrite)
+// Links: tessivo_tags
 #include "tags/ID3v2.h"
 #include "tags/U_Funcoes.h"
 

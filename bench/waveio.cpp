@@ -12,6 +12,7 @@
 // (user + system) of this thread and of the cat process, which other load disturbs far less.
 //
 // Usage: bench_waveio FILE [ROUNDS]   prints one "name value" line per measurement.
+// Links: tessivo_audio
 #include "audio/MMWaveIO.h"
 
 #include <fcntl.h>
