@@ -325,7 +325,10 @@ std::vector<RawFrame> ParseFrames(std::string_view tag) {
             size = size_t(b[pos + 3]) << 16 | size_t(b[pos + 4]) << 8 | b[pos + 5];
         } else {
             fr.id.assign(body, pos, 4);
-            size = version == 3 ? Be32(b + pos + 4) : Syncsafe(b + pos + 4);
+            // Some 2.4 writers put plain 32-bit sizes; a byte with its top bit set cannot be a
+            // 7-bit group, so such a size is taken as plain.
+            const bool plain = version == 3 || ((b[pos + 4] | b[pos + 5] | b[pos + 6] | b[pos + 7]) & 0x80);
+            size = plain ? Be32(b + pos + 4) : Syncsafe(b + pos + 4);
             fr.status = b[pos + 8];
             fr.format = b[pos + 9];
         }

@@ -95,6 +95,13 @@ TEST(ID3v2Test, Version4PictureBeforeIntroIsSkippedWhenReadingAndKeptWhenWriting
     TID3v2 t = readTag(path);
     EXPECT_EQ(t.TagVersion(), 4);
     EXPECT_EQ(t.IntroMark(), "0:07.250");
+    // A 2.4 writer that put a plain 32-bit size (200 = 00 00 00 C8, not 7-bit groups).
+    {
+        TempDir d2;
+        writeFile(d2.file("plain.mp3"),
+                  tag(4, frame3("APIC", picture.substr(0, 200)) + frame4("TINT", latin1("0:08.000"))) + sound);
+        EXPECT_EQ(readTag(d2.file("plain.mp3")).IntroMark(), "0:08.000");
+    }
 
     // The old tag has room for the new frames: written in place, the picture kept.
     t.SetStartMark("0:01.000");
