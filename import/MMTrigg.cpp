@@ -175,9 +175,10 @@ bool TMMTrigger::Stopping() const {
 
 void TMMTrigger::SetPWaveFormat(const WAVEFORMATEX* format) {
     if (IsTriggerOpen()) {
-        // The chain re-announces its format while it opens; only a real change closes.
+        // The chain re-announces its format while it opens; only a real change closes, and
+        // not in the middle of the opening walk (the sink takes the format at its turn).
         if (SameFormat(format, PWaveFormat())) return;
-        Close();
+        if (!opening_) Close();
     }
     TMMCustomSoundComponent::SetPWaveFormat(format);
 }
@@ -227,11 +228,14 @@ void TMMTrigger::Open() {
                 [this](uint32_t msg, uintptr_t, intptr_t) { WindowProc(msg); });
         // Open from here on, so that a failure below undoes what the walk opened.
         state_ = trsOpen;
+        opening_ = true;
         TMMCustomSoundComponent::Opened();
+        opening_ = false;
         StartWorker();
         headerSize_ = uint32_t(BufferSize());
         header_ = NewWaveHdr(headerSize_);
     } catch (...) {
+        opening_ = false;
         FailAndClose();
         throw;
     }

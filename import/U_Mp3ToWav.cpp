@@ -6,6 +6,7 @@
 #include "display/MMPanel.h"
 #include "import/MMAudio.h"
 #include "import/MMTrigg.h"
+#include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,6 +29,7 @@ const char* const SImportFailed = "Erro ao importar o arquivo de áudio. A impor
 namespace {
 
 constexpr int32_t kImportBufferSize = 32768;
+constexpr uint32_t kProgressMessage = WM_APP + 1;
 const char* const kDialogTitle = "Tessivo - Quelt Sistemas";
 
 }  // namespace
@@ -81,6 +83,12 @@ TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     Gauge->Bevel()->SetBevelInner(bvNone);
     Gauge->Bevel()->SetBorderStyle(bsNone);
 
+    // Progress travels to the main thread the way the trigger's stop does, so it arrives in
+    // order before the stop.
+    progressWindow_ = std::make_unique<MessageWindow>([this](uint32_t msg, uintptr_t value, intptr_t) {
+        if (msg == kProgressMessage) Gauge->SetProgress(int32_t(value));
+    });
+
     ReportError = [](QWidget* parent, const QString& text) {
         QMessageBox::critical(parent, QString::fromUtf8(kDialogTitle), text);
     };
@@ -116,6 +124,7 @@ TFrmMp3ToWav::~TFrmMp3ToWav() {
     trigger_.reset();  // closes the chain and joins the worker
     waveFile_.reset();
     audioFile_.reset();
+    progressWindow_.reset();
     if (unfinished && !tempFileName_.isEmpty()) QFile::remove(tempFileName_);
 }
 
@@ -153,7 +162,7 @@ void TFrmMp3ToWav::TriggerBufferReady(TMMComponent*, TMMWaveHdr*) {
     const int64_t position = audioFile_->Position();
     const auto progress = int32_t(std::lrint(double(position * 100) / double(length)));
     if (shownProgress_.exchange(progress) == progress) return;
-    QMetaObject::invokeMethod(this, [this, progress] { Gauge->SetProgress(progress); }, Qt::QueuedConnection);
+    progressWindow_->Post(kProgressMessage, uintptr_t(progress));
 }
 
 void TFrmMp3ToWav::TriggerStop(TMMComponent*) {

@@ -17,6 +17,7 @@
 #include <string>
 
 class QLabel;
+class MessageWindow;
 class TMMAudioFile;
 class TMMComponent;
 class TMMGauge;
@@ -82,6 +83,7 @@ private:
     std::unique_ptr<TMMAudioFile> audioFile_;
     std::unique_ptr<TMMTrigger> trigger_;
     std::unique_ptr<TMMWaveFile> waveFile_;
+    std::unique_ptr<MessageWindow> progressWindow_;
     QString programFolder_;
     QString tempFileName_;
     std::atomic<int32_t> shownProgress_{-1};
