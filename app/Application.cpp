@@ -23,15 +23,19 @@ void InitResources() {
 
 TTessivoApplication::TTessivoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool TTessivoApplication::notify(QObject* receiver, QEvent* event) {
+bool DeliverGuarded(const std::function<bool()>& deliver) {
     try {
-        return QApplication::notify(receiver, event);
+        return deliver();
     } catch (const std::exception& e) {
         ShowErrorBox(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowErrorBox("Unknown error");
     }
     return false;
+}
+
+bool TTessivoApplication::notify(QObject* receiver, QEvent* event) {
+    return DeliverGuarded([&] { return QApplication::notify(receiver, event); });
 }
 
 void SetUpApplication() {

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+#include <functional>
+
 extern const char* const STessivoTitle;  // "Tessivo - Quelt Sistemas"
 
 class TTessivoApplication : public QApplication {
@@ -11,6 +13,10 @@ public:
     TTessivoApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Runs one event delivery; an exception escaping it is shown in the default error box (its
+// message text) and the delivery counts as not handled.
+bool DeliverGuarded(const std::function<bool()>& deliver);
 
 // Registers the embedded images and cursors; safe to call more than once.
 void InitResources();
