@@ -19,6 +19,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,17 +91,43 @@ TEST_F(ImportDialogTest, ImportRunsWhileTheEventLoopStaysResponsiveAndTheDialogC
     const auto ref = importtest::mpg123Decode(mp3, dir.file("ref.wav"));
     auto dlg = makeDialog(dir.path().string());
 
-    int ticks = 0, ticksShown = 0;
-    std::set<int> progress;
+    // The worker waits at two points of the import for the UI thread: first until a timer of
+    // the UI thread has fired three more times while the dialog shows, then until the gauge
+    // has shown a value. A blocked UI thread would hold the import there.
+    std::mutex m;
+    std::condition_variable cv;
+    int ticks = 0, shownProgress = 0;
+    bool visibleDuringImport = false;
     QTimer timer;
     timer.setInterval(1);
     QObject::connect(&timer, &QTimer::timeout, [&] {
+        std::lock_guard<std::mutex> lock(m);
+        if (!dlg->isVisible()) return;
         ++ticks;
-        if (dlg->isVisible()) {
-            ++ticksShown;
-            progress.insert(dlg->Gauge->Progress());
-        }
+        shownProgress = dlg->Gauge->Progress();
+        cv.notify_all();
     });
+    const auto shown = dlg->Trigger()->OnBufferReady;
+    int buffers = 0;
+    bool timerRan = false, gaugeMoved = false;
+    std::vector<int> seen;
+    dlg->Trigger()->OnBufferReady = [&](TMMComponent* sender, PMMWaveHdr h) {
+        shown(sender, h);
+        ++buffers;
+        std::unique_lock<std::mutex> lock(m);
+        if (buffers == 20) {
+            const int mark = ticks;
+            timerRan = cv.wait_for(lock, std::chrono::seconds(30), [&] { return ticks >= mark + 3; });
+            visibleDuringImport = ticks > 0;
+        }
+        if (buffers == 40 || buffers == 120) {
+            // The progress of this buffer was posted already; wait for the gauge to show more
+            // than it showed at the previous point.
+            const int before = seen.empty() ? 0 : seen.back();
+            gaugeMoved = cv.wait_for(lock, std::chrono::seconds(30), [&] { return shownProgress > before; });
+            seen.push_back(shownProgress);
+        }
+    };
     timer.start();
     dlg->StartImport(QString::fromStdString(mp3));
     QPoint centre;
@@ -110,10 +139,12 @@ TEST_F(ImportDialogTest, ImportRunsWhileTheEventLoopStaysResponsiveAndTheDialogC
     EXPECT_FALSE(dlg->Failed());
     EXPECT_TRUE(reported.empty());
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_GT(ticksShown, 3) << "the UI thread was blocked";
-    EXPECT_GE(ticks, ticksShown);
-    progress.erase(0);
-    EXPECT_GE(progress.size(), 2u) << "the gauge did not move";
+    EXPECT_TRUE(visibleDuringImport);
+    EXPECT_TRUE(timerRan) << "the UI thread was blocked";
+    EXPECT_TRUE(gaugeMoved);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], seen[0]);
     EXPECT_EQ(dlg->Gauge->Progress(), 0);
     EXPECT_FALSE(dlg->Trigger()->IsTriggerOpen());
     if (QScreen* s = QGuiApplication::primaryScreen()) {
