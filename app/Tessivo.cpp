@@ -1,9 +1,9 @@
 // Program entry: the application, its title and the main window.
 //
 // For automated runs of the real executable (see also TESSIVO_MESSAGE_LOG in app/Messages.h):
-// TESSIVO_CLOSE_AFTER_MS=N closes the main window N milliseconds after the message loop has
-// started with it shown, and writes the line "tessivo: window shown" to the standard error
-// when that happens.
+// TESSIVO_CLOSE_AFTER_MS=N closes the main window N milliseconds after the message loop runs
+// with it shown and no modal dialog open (the first load done), and writes the line
+// "tessivo: window shown" to the standard error at that moment.
 #include "app/Application.h"
 #include "app/UTessivo.h"
 
@@ -15,15 +15,22 @@
 
 namespace {
 
+void closeWhenIdle(TFrmTessivo* window, int ms) {
+    // The first load runs a modal import dialog; wait until it is gone.
+    if (QApplication::activeModalWidget() || !window->isVisible()) {
+        QTimer::singleShot(50, window, [window, ms] { closeWhenIdle(window, ms); });
+        return;
+    }
+    std::fputs("tessivo: window shown\n", stderr);
+    std::fflush(stderr);
+    QTimer::singleShot(ms, window, &QWidget::close);
+}
+
 void armAutoClose(TFrmTessivo* window) {
     const char* value = std::getenv("TESSIVO_CLOSE_AFTER_MS");
     if (!value || !*value) return;
     const int ms = std::max(0, std::atoi(value));
-    QTimer::singleShot(0, window, [window, ms] {
-        std::fputs("tessivo: window shown\n", stderr);
-        std::fflush(stderr);
-        QTimer::singleShot(ms, window, &QWidget::close);
-    });
+    QTimer::singleShot(0, window, [window, ms] { closeWhenIdle(window, ms); });
 }
 
 }  // namespace

@@ -49,6 +49,14 @@ protected:
         }
     }
 
+    // A short MP3 made once for the suite: the window opens on it after the import.
+    static std::string song() {
+        static testutil::TempDir* folder = new testutil::TempDir;
+        static const bool made = testutil::makeMp3(folder->file("song.mp3"), 0.5);
+        EXPECT_TRUE(made) << "sox and lame are needed to make the test song";
+        return testutil::shellQuote(folder->file("song.mp3"));
+    }
+
     void writeIni(const std::string& text) { testutil::writeFile(dir_.file("BaseQuelt.ini"), text); }
 
     // Runs the program with the given shell-quoted argument text; the window, when it opens,
@@ -73,7 +81,7 @@ protected:
 };
 
 TEST_F(StartupTest, NoArgumentOrEmptyFirstArgumentShowsTheMessageAndEnds) {
-    for (const std::string args : {"", "''", "'' /some/song.mp3"}) {
+    for (const std::string& args : {std::string(), std::string("''"), "'' " + song()}) {
         SCOPED_TRACE("arguments: " + args);
         const ProgramRun r = run(args);
         EXPECT_EQ(r.exitCode, 0);
@@ -88,7 +96,7 @@ TEST_F(StartupTest, NoArgumentOrEmptyFirstArgumentShowsTheMessageAndEnds) {
 }
 
 TEST_F(StartupTest, WithoutIniTheWindowOpensWithoutAnyMessage) {
-    const ProgramRun r = run("/nonexistent/song.mp3");
+    const ProgramRun r = run(song());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.messages, "");
     EXPECT_TRUE(r.windowShown()) << r.stderrText;
@@ -107,7 +115,7 @@ TEST_F(StartupTest, UnusableDatabasePathGivesOneMessageThenTheWindow) {
     for (const std::string& ini : cases) {
         SCOPED_TRACE(ini);
         writeIni(ini);
-        const ProgramRun r = run("/nonexistent/song.mp3");
+        const ProgramRun r = run(song());
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.messages, kNoConnection);
         EXPECT_TRUE(r.windowShown()) << r.stderrText;
@@ -130,7 +138,7 @@ TEST_F(StartupTest, SilentServerDoesNotHoldTheWindow) {
     const int port = ntohs(addr.sin_port);
 
     writeIni("[BANCO]\nCAMINHO=127.0.0.1/" + std::to_string(port) + ":/srv/quelt.fdb\n");
-    const ProgramRun r = run("/nonexistent/song.mp3");
+    const ProgramRun r = run(song());
     ::close(fd);
     EXPECT_EQ(r.exitCode, 0);  // 124 would mean the outer timeout stopped a hung program
     EXPECT_EQ(r.messages, kNoConnection);
@@ -144,10 +152,29 @@ TEST_F(StartupTest, GoodCatalogueConnectsSilently) {
     ASSERT_EQ(testutil::run(testutil::shellQuote(maker.string()) + " " + testutil::shellQuote(db) + " >/dev/null 2>&1"),
               0);
     writeIni("[BANCO]\r\nCAMINHO=" + db + "\r\n");
-    const ProgramRun r = run("/nonexistent/song.mp3");
+    const ProgramRun r = run(song());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.messages, "");
     EXPECT_TRUE(r.windowShown()) << r.stderrText;
+}
+
+// A named audio file that does not exist: its message, then the process ends with code 0
+// before the window is shown, and no Temp.wav is made.
+TEST_F(StartupTest, MissingAudioFileShowsItsMessageAndEndsWithCodeZero) {
+    const ProgramRun r = run("/nonexistent/song.mp3");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "message: O arquivo do áudio selecionado não foi encontrado.\n");
+    EXPECT_FALSE(r.windowShown()) << r.stderrText;
+    EXPECT_FALSE(fs::exists(dir_.path() / "Temp.wav"));
+}
+
+// The song is imported beside the program and shown.
+TEST_F(StartupTest, SongIsImportedBesideTheProgram) {
+    const ProgramRun r = run(song());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "");
+    EXPECT_TRUE(r.windowShown()) << r.stderrText;
+    EXPECT_GT(fs::file_size(dir_.path() / "Temp.wav"), 0.45 * 44100 * 4);  // the half-second song
 }
 
 }  // namespace

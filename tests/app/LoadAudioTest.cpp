@@ -1,0 +1,255 @@
+// Loading into the editor from MP3 files made by lame: the import dialog, the four views, the
+// status cells, the markers of the tag, the stamp jingle's name from a catalogue, a missing
+// file, reloading over the shown Temp.wav, and pictures of the loaded window.
+#include "EditorTestUtil.h"
+
+#include "app/WaveViewData.h"
+#include "db/FBDatabase.h"
+#include "display/MMPanel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSpinBox>
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+using namespace editortest;
+namespace fs = std::filesystem;
+
+// The songs are made once for the whole suite.
+class LoadAudioTest : public EditorTest {
+protected:
+    static void SetUpTestSuite() {
+        songs_ = new testutil::TempDir;
+        // Three minutes of stereo noise over a bass with slow swells, so the pictures look like
+        // a song: left and right differ.
+        const std::string wav = songs_->file("song.wav");
+        stereoOk_ = testutil::run("sox -n -r 44100 -c 2 -b 16 " + testutil::shellQuote(wav) +
+                                  " synth 180 pinknoise pinknoise sine 110 sine 147 remix 1v0.7,3v0.5 2v0.7,4v0.5"
+                                  " tremolo 0.023 55 tremolo 2 25 fade 1.5 180 6 gain -n -1 2>/dev/null") == 0 &&
+                    testutil::run("lame --quiet -b 128 " + testutil::shellQuote(wav) + " " +
+                                  testutil::shellQuote(songs_->file("song.mp3"))) == 0;
+        std::remove(wav.c_str());
+        monoOk_ = testutil::makeMp3(songs_->file("mono.mp3"), 8.0, "-b 64 -m m", 44100, 1);
+    }
+    static void TearDownTestSuite() {
+        delete songs_;
+        songs_ = nullptr;
+    }
+    // A copy of a made song in this test's folder, to tag or to change.
+    std::string copySong(const char* name, const std::string& as) {
+        const std::string to = dir_.file(as);
+        fs::copy_file(songs_->file(name), to, fs::copy_options::overwrite_existing);
+        return to;
+    }
+    static bool tag(const std::string& path, const std::string& comment, const std::string& intro,
+                    const std::string& stampTime, const std::string& stampFile, const std::string& start,
+                    const std::string& end, const std::string& chorusStart, const std::string& chorusEnd,
+                    const std::string& mix) {
+        const std::string e;
+        return WriteMarkers(path, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, comment, intro, stampTime,
+                            stampFile, start, end, chorusStart, chorusEnd, mix);
+    }
+
+    static testutil::TempDir* songs_;
+    static bool stereoOk_, monoOk_;
+};
+
+testutil::TempDir* LoadAudioTest::songs_ = nullptr;
+bool LoadAudioTest::stereoOk_ = false;
+bool LoadAudioTest::monoOk_ = false;
+
+// Saves a picture of the window as docs/screenshots/<name> when TESSIVO_SCREENSHOTS names
+// that folder, otherwise into the test's folder.
+void savePicture(TFrmTessivo* w, const QString& name, const QString& fallback) {
+    const QImage picture = w->grab().toImage();
+    const char* target = std::getenv("TESSIVO_SCREENSHOTS");
+    const QString folder = target && *target ? QString::fromLocal8Bit(target) : fallback;
+    QDir().mkpath(folder);
+    ASSERT_TRUE(picture.save(QDir(folder).filePath(name), "PNG"));
+}
+
+TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
+    ASSERT_TRUE(stereoOk_);
+    const std::string song = copySong("song.mp3", "musica.mp3");
+    ASSERT_TRUE(tag(song, "boa para a tarde", "0:12.500", "", "", "0:00.300", "2:58.100", "1:01.000", "1:31.250",
+                    "2:55.000"));
+    TFrmTessivo* w = open(song);
+    ASSERT_TRUE(w->Loaded) << messages();
+    EXPECT_EQ(messages(), "");
+    EXPECT_EQ(w->AudioPath, QString::fromStdString(song));
+
+    // Temp.wav in the program folder, 16-bit stereo PCM of three minutes.
+    const QString temp = QDir(folder()).filePath("Temp.wav");
+    EXPECT_EQ(QString::fromStdString(w->MMWaveFile1->Wave()->FileName()), temp);
+    EXPECT_EQ(w->FrameSize, 4);
+    EXPECT_EQ(w->SilenceLevel, 0);
+    EXPECT_NEAR(w->TotalSamples, 180 * 44100, 1200);
+    EXPECT_EQ(w->StatusTime->Caption(), "180,00 Sec");
+    EXPECT_EQ(w->StatusSize->Caption(), QLocale().toString(QFileInfo(temp).size() / 1024.0, 'f', 1).remove('.') + " Kb");
+    EXPECT_TRUE(w->StatusSize->Caption().contains(','));
+    EXPECT_EQ(w->StatusSample->Caption(), "0:00.000");
+
+    // Scales: full view, the selection is the whole file.
+    EXPECT_EQ(w->ScrollDivisor, ScrollDivisorFor(w->TotalSamples));
+    EXPECT_EQ(w->ZoomSpin->value(), FitZoom(w->TotalSamples, 537));
+    EXPECT_EQ(w->ZoomSpin->maximum(), w->ZoomSpin->value());
+    EXPECT_EQ(w->OverviewStep, FitZoom(w->TotalSamples, 537));
+    EXPECT_EQ(w->SelStart, 0);
+    EXPECT_EQ(w->SelEnd, w->TotalSamples);
+    EXPECT_TRUE(w->ViewsReady);
+
+    // Both channels shown, each view in its colours; the lower views take half the height.
+    EXPECT_TRUE(w->Oscope2->isVisible());
+    EXPECT_TRUE(w->Oscope4->isVisible());
+    EXPECT_EQ(w->Oscope1->Channel(), chLeft);
+    EXPECT_EQ(w->Oscope2->Channel(), chRight);
+    EXPECT_EQ(w->Oscope4->Channel(), chRight);
+    EXPECT_EQ(w->Oscope2->height(), (w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent()) / 2);
+    EXPECT_EQ(w->Oscope1->height() + w->Oscope2->height(), w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent());
+    EXPECT_GT(countColour(w->Oscope1, kLime), 2000);
+    EXPECT_GT(countColour(w->Oscope2, kLime), 1000);
+    EXPECT_GT(countColour(w->Oscope3, kBlue), 2000);
+    EXPECT_GT(countColour(w->Oscope4, kRed), 1000);
+    EXPECT_EQ(w->Oscope3->cursor().shape(), Qt::BitmapCursor);  // the zoom cursor
+
+    // Navigation enabled, playback not (no output device yet), the marker column filled.
+    EXPECT_TRUE(w->btnZoomMais->isEnabled());
+    EXPECT_TRUE(w->btnZoomMenos->isEnabled());
+    EXPECT_TRUE(w->FullViewBtn->isEnabled());
+    EXPECT_TRUE(w->ZoomSpin->isEnabled());
+    EXPECT_FALSE(w->PlayBtn->isEnabled());
+    EXPECT_TRUE(w->PBotoes->isEnabled());
+    EXPECT_EQ(w->EdIntroducao->text(), "0:12.500");
+    EXPECT_EQ(w->EdInicio->text(), "0:00.300");
+    EXPECT_EQ(w->EdFim->text(), "2:58.100");
+    EXPECT_EQ(w->EdInicioRefrao->text(), "1:01.000");
+    EXPECT_EQ(w->EdFinalRefrao->text(), "1:31.250");
+    EXPECT_EQ(w->EdMixagem->text(), "2:55.000");
+    EXPECT_EQ(w->MemoComentario->toPlainText(), "boa para a tarde");
+    EXPECT_EQ(w->IntroText, "0:12.500");
+    EXPECT_EQ(w->MixText, "2:55.000");
+    EXPECT_EQ(w->CommentText, "boa para a tarde");
+    EXPECT_EQ(w->EdCarimbo->text(), "");
+    EXPECT_FALSE(w->PVinhetas->isVisible());
+
+    // Pictures for the README: the whole song, then a stretch picked in the overview with a
+    // selection in it.
+    savePicture(w, "editor-full.png", folder());
+    QTest::mousePress(w->Oscope3, Qt::LeftButton, {}, QPoint(180, 20));
+    QTest::mouseMove(w->Oscope3, QPoint(230, 20));
+    QTest::mouseRelease(w->Oscope3, Qt::LeftButton, {}, QPoint(230, 20));
+    EXPECT_EQ(w->ViewOffset, 180 * w->OverviewStep);
+    EXPECT_LT(w->ZoomSpin->value(), w->ZoomSpin->maximum() / 5);
+    EXPECT_TRUE(w->ScrollBar1->isEnabled());
+    QTest::mouseClick(w->Oscope1, Qt::LeftButton, {}, QPoint(140, 40));
+    QTest::mouseClick(w->Oscope1, Qt::RightButton, {}, QPoint(390, 40));
+    EXPECT_EQ(w->SelStart, w->PixelToSample(140));
+    EXPECT_EQ(w->SelEnd, w->PixelToSample(390));
+    savePicture(w, "editor-zoomed.png", folder());
+}
+
+TEST_F(LoadAudioTest, MonoSongHidesTheLowerViews) {
+    ASSERT_TRUE(monoOk_);
+    TFrmTessivo* w = open(copySong("mono.mp3", "mono.mp3"));
+    ASSERT_TRUE(w->Loaded) << messages();
+    EXPECT_EQ(w->FrameSize, 2);
+    EXPECT_TRUE(w->Oscope2->isHidden());
+    EXPECT_TRUE(w->Oscope4->isHidden());
+    for (TMMOscope* v : {w->Oscope1, w->Oscope2, w->Oscope3, w->Oscope4}) EXPECT_EQ(v->Channel(), chBoth);
+    EXPECT_EQ(w->Oscope1->height(), w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent());
+    EXPECT_EQ(w->Oscope3->height(), w->MMPanel3->height() - 2 * w->MMPanel3->BevelExtent());
+    EXPECT_EQ(w->ViewSampleCount(w->Oscope1), 537);
+    EXPECT_GT(countColour(w->Oscope1, kLime), 2000);
+    EXPECT_GT(countColour(w->Oscope3, kBlue), 2000);
+    EXPECT_EQ(w->StatusTime->Caption(), "8,00 Sec");
+}
+
+// The stored stamp file is folder + "\" + catalogue file name: the name is found by prefix,
+// case-sensitive, first in the catalogue's order.
+TEST_F(LoadAudioTest, StampShowsTheJingleNameFromTheCatalogue) {
+    ASSERT_TRUE(monoOk_);
+    const std::string db = dir_.file("catalogo.fdb");
+    const std::string script = dir_.file("create.sql");
+    testutil::writeFile(
+        script, "SET SQL DIALECT 1;\nCREATE DATABASE '" + db + "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\nINPUT '" +
+                    (testutil::sourceDir() / "db" / "schema.sql").string() +
+                    "';\n"
+                    "INSERT INTO TB_Vinhetas (VIN_CODIGO, VIN_NOME, VIN_TEMPO, VIN_TIPO, VIN_ARQUIVO, VIN_SEGUNDOS) "
+                    "VALUES (5, 'Hora Certa', '00:04', 'V', 'ABC.mp3', 4);\n"
+                    "INSERT INTO TB_Vinhetas (VIN_CODIGO, VIN_NOME, VIN_TEMPO, VIN_TIPO, VIN_ARQUIVO, VIN_SEGUNDOS) "
+                    "VALUES (7, 'Vinheta Longa', '00:05', 'V', 'abc.mp3x', 5);\n"
+                    "INSERT INTO TB_Vinhetas (VIN_CODIGO, VIN_NOME, VIN_TEMPO, VIN_TIPO, VIN_ARQUIVO, VIN_SEGUNDOS) "
+                    "VALUES (9, 'Vinheta Curta', '00:03', 'V', 'abc.mp3', 3);\nCOMMIT;\n");
+    std::string out;
+    ASSERT_EQ(testutil::run("isql-fb -q -bail -ch UTF8 -i " + testutil::shellQuote(script) + " 2>&1", &out), 0) << out;
+    testutil::writeFile(dir_.file("BaseQuelt.ini"), "[BANCO]\nCAMINHO=" + db + "\n");
+
+    struct Case {
+        const char* stampFile;
+        const char* name;
+    } cases[] = {{"Vinhetas\\abc.mp3", "Vinheta Longa"},
+                 {"Vinhetas\\  abc.mp3", "Vinheta Longa"},
+                 {"abc.mp3", "Vinheta Longa"},
+                 {"Vinhetas\\zzz.mp3", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stampFile);
+        const std::string song = copySong("mono.mp3", "carimbo.mp3");
+        ASSERT_TRUE(tag(song, "", "", "0:03.000", c.stampFile, "", "", "", "", ""));
+        TFrmTessivo* w = open(song);
+        ASSERT_TRUE(w->DB_Quelt->Connected()) << messages();
+        EXPECT_EQ(w->EdCarimbo->text(), QString::fromUtf8(c.name));
+        EXPECT_EQ(w->StampFileText, QString::fromUtf8(c.stampFile));  // kept as read
+        EXPECT_EQ(w->StampTimeText, "0:03.000");
+        window_.reset();
+    }
+    EXPECT_EQ(messages(), "");
+}
+
+TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {
+    TFrmTessivo* w = open(dir_.file("sumiu.mp3"));
+    EXPECT_EQ(exitCode_, 0);
+    EXPECT_EQ(messages(), "message: O arquivo do áudio selecionado não foi encontrado.\n");
+    EXPECT_FALSE(w->Loaded);
+    EXPECT_FALSE(QFileInfo::exists(QDir(folder()).filePath("Temp.wav")));
+}
+
+// Reloading (as "Cancelar Marcações" does) while the old Temp.wav is open: whoever still reads
+// the old file keeps its data, and the views show the new one.
+TEST_F(LoadAudioTest, ReloadKeepsTheOpenTempWavIntactUntilItIsClosed) {
+    ASSERT_TRUE(monoOk_ && stereoOk_);
+    const std::string song = copySong("mono.mp3", "a.mp3");
+    TFrmTessivo* w = open(song);
+    ASSERT_TRUE(w->Loaded) << messages();
+    const int32_t monoFrames = w->TotalSamples;
+
+    // A second reader of the shown file, as playback would be.
+    const QString temp = QDir(folder()).filePath("Temp.wav");
+    w->TempFile->Wave()->SetFileName(temp.toStdString());
+    w->TempFile->Wave()->OpenFile();
+    std::vector<uint8_t> before(65536), after(65536);
+    w->TempFile->Wave()->SetPosition(100000);
+    ASSERT_EQ(w->TempFile->Wave()->ReadDataBytes(before.data(), 65536), 65536);
+
+    w->ArgumentPath = QString::fromStdString(copySong("song.mp3", "b.mp3"));
+    w->LoadAudio();
+    ASSERT_TRUE(w->Loaded) << messages();
+    EXPECT_EQ(messages(), "");
+    EXPECT_GT(w->TotalSamples, 20 * monoFrames);
+    EXPECT_TRUE(w->Oscope2->isVisible());
+    EXPECT_EQ(w->SelEnd, w->TotalSamples);
+    EXPECT_FALSE(QFileInfo::exists(temp + ".prev"));
+
+    w->TempFile->Wave()->SetPosition(100000);
+    ASSERT_EQ(w->TempFile->Wave()->ReadDataBytes(after.data(), 65536), 65536);
+    EXPECT_EQ(before, after);
+    w->TempFile->Wave()->CloseFile();
+}
+
+}  // namespace
