@@ -131,6 +131,10 @@ QLineEdit* makeMarkerEdit(QWidget* parent, const char* name, QRect bounds) {
     e->setReadOnly(true);
     e->setEnabled(false);
     e->setAlignment(Qt::AlignCenter);
+    // A condensed face: a time such as 12:34.567 fits the narrow box.
+    QFont f = e->font();
+    f.setStretch(78);
+    e->setFont(f);
     e->setGeometry(bounds);
     return e;
 }

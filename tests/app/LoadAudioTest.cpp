@@ -32,7 +32,7 @@ protected:
         const std::string wav = songs_->file("song.wav");
         stereoOk_ = testutil::run("sox -n -r 44100 -c 2 -b 16 " + testutil::shellQuote(wav) +
                                   " synth 180 pinknoise pinknoise sine 110 sine 147 remix 1v0.7,3v0.5 2v0.7,4v0.5"
-                                  " tremolo 0.023 55 tremolo 2 25 fade 1.5 180 6 gain -n -1 2>/dev/null") == 0 &&
+                                  " compand 0.01,0.3 -70,-70,-40,-12,0,-4 tremolo 0.023 60 tremolo 2 20 fade 1.5 180 6 gain -n -1 2>/dev/null") == 0 &&
                     testutil::run("lame --quiet -b 128 " + testutil::shellQuote(wav) + " " +
                                   testutil::shellQuote(songs_->file("song.mp3"))) == 0;
         std::remove(wav.c_str());
