@@ -383,23 +383,29 @@ TEST_F(MainWindowTest, UncaughtHandlerErrorGoesToTheErrorBox) {
     EXPECT_EQ(messages(), "error: Formato de arquivo inválido.\nerror: Unknown error\n");
 }
 
-// Saves a picture of the window as it opens. With TESSIVO_SCREENSHOTS naming a folder (the
-// docs/screenshots folder of the repository) the picture goes there, otherwise to a temporary
-// folder.
+// Saves a picture of the window as it opens on the demo song (made by scripts/make-demo.sh).
+// With TESSIVO_SCREENSHOTS naming a folder (the docs/screenshots folder of the repository) the
+// picture goes there, otherwise to a temporary folder.
 TEST_F(MainWindowTest, PictureOfTheMainWindow) {
-    std::unique_ptr<TFrmTessivo> w(makeWindow());
-    w->show();
+    const std::string song = dir_.file("demo.mp3");
+    const std::string maker = (testutil::sourceDir() / "scripts" / "make-demo.sh").string();
+    ASSERT_EQ(testutil::run("bash " + testutil::shellQuote(maker) + " " + testutil::shellQuote(song) + " >/dev/null"), 0);
+    std::unique_ptr<TFrmTessivo> w(new TFrmTessivo({QString::fromStdString(song)}, folder()));
+    w->ExitProcess = [](int) {};
+    w->show();  // loads the song
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    ASSERT_TRUE(w->Loaded) << messages();
+    EXPECT_EQ(messages(), "");
     const QImage picture = w->grab().toImage();
     ASSERT_EQ(picture.size() / picture.devicePixelRatio(), QSize(764, 393));
 
-    // Black waveform areas, the button face around them, the dark bevel lines of the frames.
+    // Waveform areas on black, the button face around them, the light edge of the frames.
     const qreal ratio = picture.devicePixelRatio();
     auto at = [&](QWidget* control, QPoint p) {
         return picture.pixelColor((QPointF(control->mapTo(w.get(), p)) * ratio).toPoint());
     };
-    EXPECT_EQ(at(w->Oscope1, QPoint(10, 10)), QColor(Qt::black));
-    EXPECT_EQ(at(w->Oscope3, QPoint(10, 10)), QColor(Qt::black));
+    EXPECT_EQ(at(w->Oscope1, QPoint(10, 1)), QColor(Qt::black));
+    EXPECT_EQ(at(w->Oscope3, QPoint(10, 0)), QColor(Qt::black));
     EXPECT_EQ(at(w->PBotoes, QPoint(100, 350)), QColor(212, 208, 200));
     EXPECT_EQ(at(w->PBotoes, QPoint(0, 100)), QColor(255, 255, 255));  // raised outer edge
 
