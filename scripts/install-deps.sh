@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev
   # tools the tests and the demo use to make and cross-check audio
   lame sox libsox-fmt-all mpg123 ffmpeg python3 python3-mutagen
+  time  # peak memory in the import bench
   # running the window without a display, and its font
   xvfb xauth fonts-dejavu-core
 )

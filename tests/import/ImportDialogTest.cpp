@@ -233,3 +233,24 @@ TEST_F(ImportDialogTest, AFullDiskIsReportedAndLeavesNoTempWav) {
     dlg.reset();
     EXPECT_EQ(DSPThreadCount(), 0u);
 }
+
+TEST_F(ImportDialogTest, AFailureOfTheWorkerIsReportedAndLeavesNoTempWav) {
+    const std::string in = dir.file("in.wav");
+    writeFile(in, pcmWave(44100, std::string(20 * 32768, '\x05')));
+    auto dlg = makeDialog(dir.path().string());
+    int filled = 0;
+    dlg->Trigger()->OnBufferFilled = [&](TMMComponent*, PMMWaveHdr) {
+        if (++filled == 5) throw std::runtime_error("leitura interrompida");
+    };
+    dlg->StartImport(QString::fromStdString(in));
+    EXPECT_EQ(dlg->exec(), QDialog::Rejected);
+    EXPECT_TRUE(dlg->Failed());
+    const QString text = QString::fromUtf8(SImportFailed) + "\nleitura interrompida";
+    EXPECT_EQ(dlg->ErrorText(), text);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], text);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Temp.wav")));
+    EXPECT_FALSE(dlg->Trigger()->IsTriggerOpen());
+    dlg.reset();
+    EXPECT_EQ(DSPThreadCount(), 0u);
+}
