@@ -332,3 +332,20 @@ TEST_F(AudioFileTest, ADamagedMp3ImportsWhatCanBeDecoded) {
     const size_t intact = ref.data.size() / 3;
     EXPECT_TRUE(got.data.compare(0, intact, ref.data, 0, intact) == 0);
 }
+
+TEST_F(AudioFileTest, MpegAudioInsideARiffWaveGoesThroughTheMpegSource) {
+    if (!haveTool("lame") || !haveTool("mpg123") || !haveTool("ffmpeg")) GTEST_SKIP() << "lame, mpg123 or ffmpeg missing";
+    const std::string mp3 = dir.file("s.mp3"), wav = dir.file("s.wav");
+    ASSERT_TRUE(makeMp3(mp3, 3.0, "-b 128"));
+    ASSERT_EQ(run("ffmpeg -v quiet -y -i " + shellQuote(mp3) + " -c:a copy -f wav " + shellQuote(wav)), 0);
+    ASSERT_EQ(readWav(wav).tag, 0x55);
+    TMMAudioFile audio;
+    audio.SetFileName(wav);
+    EXPECT_EQ(audio.FileType(), ftMpeg);
+    ASSERT_NE(audio.PWaveFormat(), nullptr);
+    EXPECT_EQ(audio.PWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
+
+    const WavData ref = importtest::mpg123Decode(wav, dir.file("s.ref.wav"));
+    importFile(wav, dir.file("s.out.wav"));
+    EXPECT_TRUE(equalApartFromTail(readWav(dir.file("s.out.wav")).data, ref.data));
+}
