@@ -60,6 +60,21 @@ TEST_F(SelectionTest, ClicksSetTheBoundariesAndDrawInvertedLines) {
     EXPECT_EQ(w->Oscope1->ActiveStart(), 100);
     EXPECT_EQ(w->Oscope3->ActiveStart(), 100);
 
+    // The play cursor in its own inverting pen (not 0x800000), drawn with every new frame;
+    // at column 0 it is left out.
+    w->Playing = true;
+    w->PlayPos = 200000;
+    w->ShowSelection(true);
+    EXPECT_EQ(pixel(w->Oscope1, 200, 0), QColor(255, 255, 127));
+    EXPECT_EQ(pixel(w->Oscope4, 200, 0), QColor(255, 255, 127));
+    EXPECT_EQ(pixel(w->Oscope1, 100, 0), kBoundaryOverBlack);
+    w->PlayPos = 0;
+    w->ShowSelection(true);
+    EXPECT_EQ(pixel(w->Oscope1, 0, 0), kBlack);
+    w->Playing = false;
+    w->ShowSelection(true);
+    EXPECT_EQ(pixel(w->Oscope1, 200, 0), kBlack);
+
     // Right click right of the start sets the end; left of it nothing.
     press(w->Oscope2, 400, Qt::RightButton);
     release(w->Oscope2, 400, Qt::RightButton);
