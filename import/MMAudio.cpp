@@ -93,23 +93,29 @@ void TMMCustomAudioFile::SetFileName(const std::string& name) {
     std::error_code ec;
     if (!std::filesystem::exists(name, ec) && !IsPseudoSource(name)) return;
 
-    if (IsMpegFile(name)) {
-        mpeg_->SetFileName(name);
-        fileLengthMs_ = mpeg_->Time();
-        msPerFrame_ = mpeg_->Mpeg() ? mpeg_->Mpeg()->FrameTime() : 0;
-        adpcm_->SetInput(mpeg_.get());
-        adpcm_->SetEnabled(false);
-    } else if (IsWaveFile(name)) {
-        wave_->Wave()->SetFileName(name);
-        const WaveIORecord* record = wave_->Wave()->WaveIO();
-        const WAVEFORMATEX* f = wave_->Wave()->PWaveFormat();
-        fileLengthMs_ = record ? int32_t(BytesToMsRounded(f, record->DataBytes)) : 0;
-        adpcm_->SetInput(wave_.get());
-        // Formats it does not decode pass through it untouched.
-        adpcm_->SetEnabled(true);
-    } else {
+    try {
+        if (IsMpegFile(name)) {
+            mpeg_->SetFileName(name);
+            fileLengthMs_ = mpeg_->Time();
+            msPerFrame_ = mpeg_->Mpeg() ? mpeg_->Mpeg()->FrameTime() : 0;
+            adpcm_->SetInput(mpeg_.get());
+            adpcm_->SetEnabled(false);
+        } else if (IsWaveFile(name)) {
+            wave_->Wave()->SetFileName(name);
+            const WaveIORecord* record = wave_->Wave()->WaveIO();
+            const WAVEFORMATEX* f = wave_->Wave()->PWaveFormat();
+            fileLengthMs_ = record ? int32_t(BytesToMsRounded(f, record->DataBytes)) : 0;
+            adpcm_->SetInput(wave_.get());
+            // Formats it does not decode pass through it untouched.
+            adpcm_->SetEnabled(true);
+        } else {
+            throw EMMAudioFileError(LibraryMessage(lmNotValidAudioFile));
+        }
+    } catch (...) {
+        // A source the converters refuse leaves the reader empty, like any other failure.
         adpcm_->SetInput(nullptr);
-        throw EMMAudioFileError(LibraryMessage(lmNotValidAudioFile));
+        Clear();
+        throw;
     }
     fileName_ = name;
     startMs_ = 0;

@@ -6,6 +6,7 @@
 
 #include "audio/MMUtils.h"
 #include "import/MMACMCvt.h"
+#include "import/MMADCvt.h"
 #include "import/MMAudio.h"
 #include "import/MMMPEG.h"
 
@@ -348,4 +349,26 @@ TEST_F(AudioFileTest, MpegAudioInsideARiffWaveGoesThroughTheMpegSource) {
     const WavData ref = importtest::mpg123Decode(wav, dir.file("s.ref.wav"));
     importFile(wav, dir.file("s.out.wav"));
     EXPECT_TRUE(equalApartFromTail(readWav(dir.file("s.out.wav")).data, ref.data));
+}
+
+TEST_F(AudioFileTest, AWaveNothingCanConvertIsRefusedAndLeavesTheReaderEmpty) {
+    // Tag 0x161 with two bytes of extra format: no decoder or conversion for it.
+    const std::string body(4000, '\x5a');
+    const std::string fmt = le16(0x161) + le16(2) + le32(44100) + le32(16000) + le16(2230) + le16(16) + le16(0);
+    writeFile(dir.file("x.wav"), "RIFF" + le32(uint32_t(4 + 8 + fmt.size() + 8 + body.size())) + "WAVE" + "fmt " +
+                                     le32(uint32_t(fmt.size())) + fmt + "data" + le32(uint32_t(body.size())) + body);
+    TMMAudioFile audio;
+    TMMTrigger trigger;
+    audio.SetOutput(&trigger);
+    try {
+        audio.SetFileName(dir.file("x.wav"));
+        FAIL() << "accepted";
+    } catch (const EMMConverterError& e) {
+        EXPECT_STREQ(e.what(), "Invalid WaveFormat");
+    }
+    EXPECT_TRUE(audio.IsEmpty());
+    EXPECT_EQ(audio.FileName(), "");
+    EXPECT_EQ(audio.PWaveFormat(), nullptr);
+    EXPECT_EQ(trigger.PWaveFormat(), nullptr);
+    EXPECT_EQ(audio.ADPCMConverter()->Input(), nullptr);
 }
