@@ -372,3 +372,28 @@ TEST_F(AudioFileTest, AWaveNothingCanConvertIsRefusedAndLeavesTheReaderEmpty) {
     EXPECT_EQ(trigger.PWaveFormat(), nullptr);
     EXPECT_EQ(audio.ADPCMConverter()->Input(), nullptr);
 }
+
+TEST_F(AudioFileTest, AnImportStartsWhereThePositionWasSet) {
+    const std::string frames = sineFrames(44100 * 2);
+    const std::string in = dir.file("pos.wav"), out = dir.file("pos.out.wav");
+    writeFile(in, pcmWave(16, 2, 44100, frames));
+    TMMAudioFile audio;
+    TMMTrigger trigger;
+    TMMWaveFile wave;
+    audio.SetFileName(in);
+    audio.SetPosition(5000);  // limited to the end of the range
+    EXPECT_EQ(audio.Position(), 2000);
+    audio.SetPosition(1500);
+    EXPECT_EQ(audio.Position(), 1500);
+    wave.Wave()->SetFileMustExist(false);
+    wave.Wave()->SetFileName(out);
+    audio.SetOutput(&trigger);
+    trigger.SetOutput(&wave);
+    bool stopped = false;
+    trigger.OnStop = [&](TMMComponent*) { stopped = true; };
+    trigger.Start();
+    ASSERT_TRUE(importchain::waitUntil([&] { return stopped; }));
+    EXPECT_EQ(audio.Position(), 2000);
+    trigger.Close();
+    EXPECT_EQ(readWav(out).data, frames.substr(size_t(44100 * 3 / 2) * 4));
+}
