@@ -220,6 +220,20 @@ TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {
     EXPECT_FALSE(QFileInfo::exists(QDir(folder()).filePath("Temp.wav")));
 }
 
+// A file that is no audio: the import refuses it, the error is shown, nothing is loaded and
+// the window stays usable.
+TEST_F(LoadAudioTest, FileThatIsNoAudioIsReportedAndNothingIsLoaded) {
+    const std::string text = dir_.file("notas.mp3");
+    testutil::writeFile(text, std::string(5000, 'x'));
+    TFrmTessivo* w = open(text);
+    EXPECT_EQ(exitCode_, -1);
+    EXPECT_NE(messages().find("This is not a valid Audiofile"), std::string::npos) << messages();
+    EXPECT_FALSE(w->Loaded);
+    EXPECT_FALSE(w->btnZoomMais->isEnabled());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(QDir(folder()).filePath("Temp.wav")));
+}
+
 // Reloading (as "Cancelar Marcações" does) while the old Temp.wav is open: whoever still reads
 // the old file keeps its data, and the views show the new one.
 TEST_F(LoadAudioTest, ReloadKeepsTheOpenTempWavIntactUntilItIsClosed) {
