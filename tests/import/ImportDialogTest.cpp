@@ -254,3 +254,21 @@ TEST_F(ImportDialogTest, AFailureOfTheWorkerIsReportedAndLeavesNoTempWav) {
     dlg.reset();
     EXPECT_EQ(DSPThreadCount(), 0u);
 }
+
+TEST_F(ImportDialogTest, FreeingTheDialogMidImportEndsTheWorkerAndDropsTheUnfinishedFile) {
+    const std::string in = dir.file("in.wav");
+    writeFile(in, pcmWave(44100, std::string(400 * 32768, '\x07')));
+    auto dlg = makeDialog(dir.path().string());
+    std::atomic<int> buffers{0};
+    const auto shown = dlg->Trigger()->OnBufferReady;
+    dlg->Trigger()->OnBufferReady = [&](TMMComponent* s, PMMWaveHdr h) {
+        shown(s, h);
+        ++buffers;
+    };
+    dlg->StartImport(QString::fromStdString(in));
+    ASSERT_TRUE(importchain::waitUntil([&] { return buffers >= 3; }));
+    dlg.reset();
+    EXPECT_EQ(DSPThreadCount(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Temp.wav")));
+    EXPECT_TRUE(reported.empty());
+}
