@@ -4,6 +4,8 @@
 // Links: tags/ID3v2.cpp
 #include "tags/ID3v2.h"
 
+#include "fuzz/FuzzInput.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,31 +16,10 @@
 
 namespace {
 
-const std::string& InputPath() {
-    static const std::string path = [] {
-        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : P_tmpdir;
-        return std::string(dir) + "/tessivo-fuzz-id3v2-" + std::to_string(getpid()) + ".mp3";
-    }();
-    return path;
-}
-
-struct RemoveAtExit {
-    RemoveAtExit() { InputPath(); }
-    ~RemoveAtExit() {
-        std::remove(InputPath().c_str());
-        std::remove((InputPath() + "~").c_str());
-    }
-} removeAtExit;
-
-bool WriteInput(const uint8_t* data, size_t size) {
-    std::FILE* f = std::fopen(InputPath().c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
+const FuzzInput inputFile("id3v2", ".mp3");
 
 std::string ReadBack() {
-    std::ifstream in(InputPath(), std::ios::binary);
+    std::ifstream in(inputFile.Path(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -54,10 +35,10 @@ std::string ReadBack() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!WriteInput(data, size)) return 0;
+    if (!inputFile.Write(data, size)) return 0;
     TID3v2 tag;
-    if (!tag.ReadFromFile(InputPath())) return 0;
-    TID3v2::ReadPopularimeter(InputPath());
+    if (!tag.ReadFromFile(inputFile.Path())) return 0;
+    TID3v2::ReadPopularimeter(inputFile.Path());
     volatile size_t sink = tag.Title().size() + tag.Comment().size() + tag.Link().size() + tag.Year().size() +
                            tag.Genre().size() + tag.TrackNumber() + tag.Rating();
     (void)sink;
@@ -71,16 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* magic : {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS"})
         container = container || input.compare(0, 4, magic) == 0;
     if (size >= 10 && oldTag == 0 && container) {
-        Check(!tag.SaveToFile(InputPath()));
+        Check(!tag.SaveToFile(inputFile.Path()));
         Check(ReadBack() == input);
         return 0;
     }
-    Check(tag.SaveToFile(InputPath()));
+    Check(tag.SaveToFile(inputFile.Path()));
 
     const std::string out = ReadBack();
     Check(out.size() >= 10 && out.compare(0, 6, std::string("ID3\3\0\0", 6)) == 0);
     TID3v2 again;
-    Check(again.ReadFromFile(InputPath()));
+    Check(again.ReadFromFile(inputFile.Path()));
     const size_t newTag = static_cast<size_t>(again.TagTotalSize());
     Check(again.TagVersion() == 3 && newTag >= 10 && newTag <= out.size());
     Check(out.compare(newTag, std::string::npos, input, oldTag, std::string::npos) == 0);
