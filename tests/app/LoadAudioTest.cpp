@@ -212,6 +212,22 @@ TEST_F(LoadAudioTest, StampShowsTheJingleNameFromTheCatalogue) {
     EXPECT_EQ(messages(), "");
 }
 
+// Without a catalogue connection the lookup fails with the database's error in the default
+// error box; the markers read before it stay, the comment copy is skipped.
+TEST_F(LoadAudioTest, StampWithoutCatalogueShowsTheDatabaseError) {
+    ASSERT_TRUE(monoOk_);
+    const std::string song = copySong("mono.mp3", "carimbo.mp3");
+    ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
+    TFrmTessivo* w = open(song);
+    EXPECT_TRUE(w->Loaded);
+    EXPECT_EQ(messages().rfind("error: ", 0), 0u) << messages();
+    EXPECT_EQ(w->EdIntroducao->text(), "0:01.000");
+    EXPECT_EQ(w->StampFileText, "Vinhetas\\abc.mp3");
+    EXPECT_EQ(w->EdCarimbo->text(), "");
+    EXPECT_EQ(w->CommentText, "");
+    EXPECT_TRUE(w->PBotoes->isEnabled());
+}
+
 TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {
     TFrmTessivo* w = open(dir_.file("sumiu.mp3"));
     EXPECT_EQ(exitCode_, 0);
