@@ -68,6 +68,9 @@ struct Instance {
     bool done = false;
     bool formatMatches = true;
     int64_t delivered = 0;
+    // Nothing decoded since the file was set or rewound: a seek to the start is skipped, since
+    // seeking resets the decoder's state and the first frames then differ from a plain decode.
+    bool atStart = true;
     std::vector<int16_t> scratch;
 
     ~Instance() { Release(); }
@@ -90,6 +93,7 @@ struct Instance {
         open = false;
         done = false;
         delivered = 0;
+        atStart = true;
     }
 
     void Notify() {
@@ -255,6 +259,7 @@ int32_t DecodeInto(Instance* in, uint8_t* out, int32_t count) {
     int32_t got = 0;
     while (got < count && !in->done) {
         size_t n = 0;
+        in->atStart = false;
         const int r = mpg123_read(in->mh, out + got, size_t(count - got), &n);
         // Sound in another rate or channel count than the file's (damaged data that looks like
         // frames of another stream) is dropped: the next read overwrites it.
@@ -427,9 +432,14 @@ MPEG_EXPORT int32_t mpeg_SetPosition(int32_t handle, int32_t frame) {
     if (!in->HasFile()) return MPEG_ERR_NOFILE;
     Scan(in);
     if (frame < 0 || frame > in->info.Frames) return MPEG_ERR_SEEK;
+    if (frame == 0 && in->atStart) {
+        in->done = false;
+        return MPEG_OK;
+    }
     const off_t r = frame == 0 ? mpg123_seek(in->mh, 0, SEEK_SET) : mpg123_seek_frame(in->mh, frame, SEEK_SET);
     if (r < 0) return MPEG_ERR_SEEK;
     in->done = false;
+    in->atStart = frame == 0;
     return MPEG_OK;
 }
 
@@ -459,8 +469,9 @@ MPEG_EXPORT int32_t mpeg_ResetFile(int32_t handle) {
     Instance* in = Find(handle);
     if (!in) return MPEG_ERR_HANDLE;
     if (!in->open) return MPEG_ERR_NOTOPEN;
-    if (mpg123_seek(in->mh, 0, SEEK_SET) < 0) return MPEG_ERR_SEEK;
+    if (!in->atStart && mpg123_seek(in->mh, 0, SEEK_SET) < 0) return MPEG_ERR_SEEK;
     in->done = false;
+    in->atStart = true;
     return MPEG_OK;
 }
 

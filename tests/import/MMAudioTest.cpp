@@ -75,6 +75,9 @@ TEST_F(AudioFileTest, Mp3ImportEqualsTheReferencePlayerSampleForSample) {
     const Case cases[] = {
         {"stereo", "-b 128", 44100, 2}, {"mono", "-b 64 -m m", 44100, 1}, {"mpeg2", "-b 48", 22050, 2},
         {"mpeg25", "-b 16 -m m", 8000, 1}, {"vbr", "-V 2", 44100, 2},
+        // Decoded from the first frame without a rewind: a seek resets the decoder and its
+        // first frames then differ from a plain decode by one step here and there.
+        {"mpeg2mono", "-b 128 -m m", 22050, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
