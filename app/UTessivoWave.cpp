@@ -528,8 +528,13 @@ void TFrmTessivo::AutoScrollTick() {
         offset = std::min<int64_t>(ViewOffset + l, high);
     else
         offset = std::min<int64_t>(ViewOffset + 4 * int64_t(l), high);
-    // A limit on the wrong side of the view (a very short stretch) keeps the view in the file.
-    offset = std::max<int64_t>(offset, 0);
+    // The view never moves against the pointer: with the other boundary inside the view a
+    // limit lies behind the current offset (for the start dragged right even below frame 0),
+    // and taking it would jump the view back and put the dragged boundary past the other one.
+    if (x < 0)
+        offset = std::min<int64_t>(offset, ViewOffset);
+    else
+        offset = std::max<int64_t>(offset, ViewOffset);
     if (offset == ViewOffset) {
         AutoScrollTimer->stop();
         return;

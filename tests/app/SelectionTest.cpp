@@ -162,6 +162,42 @@ TEST_F(SelectionTest, DraggingPastTheEdgeScrollsTheView) {
     EXPECT_EQ(w->SelStart, w->LiveStart);
 }
 
+// The start dragged right past the view while the end lies inside it: the view stays (it would
+// have to move back, for this end even before frame 0) and the start stops before the end.
+TEST_F(SelectionTest, AutoScrollNeverMovesTheViewAgainstThePointer) {
+    TFrmTessivo* w = load();
+    w->ZoomSpin->setValue(10);
+    w->ViewOffset = 2000;
+    w->RefreshDetailView();
+    press(w->Oscope1, 50, Qt::LeftButton);
+    release(w->Oscope1, 50, Qt::LeftButton);
+    press(w->Oscope1, 200, Qt::RightButton);
+    release(w->Oscope1, 200, Qt::RightButton);
+    ASSERT_EQ(w->SelStart, 2500);
+    ASSERT_EQ(w->SelEnd, 4000);
+
+    press(w->Oscope1, 50);
+    ASSERT_EQ(w->DragMode, 1);
+    move(w->Oscope1, 545);
+    EXPECT_EQ(w->LiveStart, 3990);
+    EXPECT_TRUE(w->AutoScrollTimer->isActive());
+    w->AutoScrollTick();
+    EXPECT_EQ(w->ViewOffset, 2000);
+    EXPECT_FALSE(w->AutoScrollTimer->isActive());
+    release(w->Oscope1, 545);
+    EXPECT_EQ(w->SelStart, 3990);
+    EXPECT_EQ(w->SelEnd, 4000);
+
+    // The end dragged left past the view with the start inside it: the view stays as well.
+    press(w->Oscope1, 200);
+    ASSERT_EQ(w->DragMode, 2);
+    move(w->Oscope1, -9);
+    w->AutoScrollTick();
+    EXPECT_EQ(w->ViewOffset, 2000);
+    release(w->Oscope1, -9);
+    EXPECT_LT(w->SelStart, w->SelEnd);
+}
+
 TEST_F(SelectionTest, OverviewClickAndDragsZoomTheDetailView) {
     TFrmTessivo* w = load();
     // A click: zoom 1 from the column's first frame.
