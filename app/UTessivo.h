@@ -166,7 +166,8 @@ public:
 
     // --- loading ---
     void LoadAudio();
-    void ImportAudio();
+    // Runs the import dialog; false when it reported a failed import (Temp.wav incomplete).
+    bool ImportAudio();
     void FillMarkersFromTag();
     // Frame position as the status panel and the markers show it.
     QString SampleToTimeText(int32_t sample) const;

@@ -162,7 +162,7 @@ QString TFrmTessivo::SampleToTimeText(int32_t sample) const {
     return QString::fromStdString(FormatTimeMs(ms));
 }
 
-void TFrmTessivo::ImportAudio() {
+bool TFrmTessivo::ImportAudio() {
     AudioPath = ArgumentPath;
     // The import writes Temp.wav from its start. The shown (and played) Temp.wav is moved
     // aside first: its open handles keep reading the old data while the new file is written
@@ -192,6 +192,7 @@ void TFrmTessivo::ImportAudio() {
     dialog->ReportError = [](QWidget* parent, const QString& text) { ShowErrorBox(text, parent); };
     dialog->StartImport(AudioPath);
     dialog->exec();
+    return !dialog->Failed();
 }
 
 void TFrmTessivo::LoadAudio() {
@@ -206,73 +207,75 @@ void TFrmTessivo::LoadAudio() {
         }
         return;
     }
-    ImportAudio();
+    // A failed import was reported by the dialog and left no Temp.wav to show: the shown file
+    // (if any) stays, and only the markers are read.
+    if (ImportAudio()) {
+        try {
+            TMMWave* wave = MMWaveFile1->Wave();
+            if (Loaded) {
+                MMWaveOut1->Stop();
+                wave->CloseFile();
+            }
+            Loaded = false;
+            wave->Clear();  // the new Temp.wav may have the old one's size
+            wave->SetFileName(TempWavFileName(programFolder_).toStdString());
+            if (wave->FormatTag() != 1) throw EMMWaveError(SFormatoInvalido);
+            wave->OpenFile();
+            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->ResetDisplay();
+            const TMMMode mode = wave->Mode();
+            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetMode(mode);
+            if (mode == mStereo) {
+                Oscope2->show();
+                Oscope4->show();
+                Oscope1->SetChannel(chLeft);
+                Oscope3->SetChannel(chLeft);
+                Oscope2->SetChannel(chRight);
+                Oscope4->SetChannel(chRight);
+            } else {
+                Oscope2->hide();
+                Oscope4->hide();
+                for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetChannel(chBoth);
+            }
+            const uint16_t bits = wave->BitLength();
+            if (bits == 8 || bits == 16) {
+                SilenceLevel = bits == 8 ? 128 : 0;
+                for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetBitLength(bits == 8 ? b8Bit : b16Bit);
+            }
+            const WAVEFORMATEX* format = wave->PWaveFormat();
+            FrameSize = uint8_t(SampleSize(format));
+            TotalSamples = int32_t(wave->WaveIO()->DataSamples);
 
-    try {
-        TMMWave* wave = MMWaveFile1->Wave();
-        if (Loaded) {
-            MMWaveOut1->Stop();
-            wave->CloseFile();
-        }
-        Loaded = false;
-        wave->Clear();  // the new Temp.wav may have the old one's size
-        wave->SetFileName(TempWavFileName(programFolder_).toStdString());
-        if (wave->FormatTag() != 1) throw EMMWaveError(SFormatoInvalido);
-        wave->OpenFile();
-        for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->ResetDisplay();
-        const TMMMode mode = wave->Mode();
-        for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetMode(mode);
-        if (mode == mStereo) {
-            Oscope2->show();
-            Oscope4->show();
-            Oscope1->SetChannel(chLeft);
-            Oscope3->SetChannel(chLeft);
-            Oscope2->SetChannel(chRight);
-            Oscope4->SetChannel(chRight);
-        } else {
-            Oscope2->hide();
-            Oscope4->hide();
-            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetChannel(chBoth);
-        }
-        const uint16_t bits = wave->BitLength();
-        if (bits == 8 || bits == 16) {
-            SilenceLevel = bits == 8 ? 128 : 0;
-            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetBitLength(bits == 8 ? b8Bit : b16Bit);
-        }
-        const WAVEFORMATEX* format = wave->PWaveFormat();
-        FrameSize = uint8_t(SampleSize(format));
-        TotalSamples = int32_t(wave->WaveIO()->DataSamples);
+            StatusTime->SetCaption(LocaleFixed(SamplesToMs(format, TotalSamples) / 1000.0, 2) + " Sec");
+            StatusSize->SetCaption(LocaleFixed(QFileInfo(QString::fromStdString(wave->FileName())).size() / 1024.0, 1) +
+                                   " Kb");
+            StatusSample->SetCaption(SampleToTimeText(0));
 
-        StatusTime->SetCaption(LocaleFixed(SamplesToMs(format, TotalSamples) / 1000.0, 2) + " Sec");
-        StatusSize->SetCaption(LocaleFixed(QFileInfo(QString::fromStdString(wave->FileName())).size() / 1024.0, 1) +
-                               " Kb");
-        StatusSample->SetCaption(SampleToTimeText(0));
-
-        ScrollDivisor = ScrollDivisorFor(TotalSamples);
-        ViewsReady = false;
-        LiveStart = 0;
-        LiveEnd = TotalSamples;
-        ViewOffset = 0;
-        SelStart = LiveStart;
-        SelEnd = LiveEnd;
-        const int32_t maxZoom = FitZoom(TotalSamples, ViewSampleCount(Oscope1));
-        ZoomSpin->setMaximum(maxZoom);
-        ZoomSpin->setValue(maxZoom);
-        ScrollBar1->setValue(0);
-        Loaded = true;
-        LayoutViews();
-        ShowSelection(true);
-        if (MMWaveOut1->NumDevs() > 0) {
-            PlayBtn->setEnabled(true);
-            BInicio->setEnabled(true);
-            BFim->setEnabled(true);
+            ScrollDivisor = ScrollDivisorFor(TotalSamples);
+            ViewsReady = false;
+            LiveStart = 0;
+            LiveEnd = TotalSamples;
+            ViewOffset = 0;
+            SelStart = LiveStart;
+            SelEnd = LiveEnd;
+            const int32_t maxZoom = FitZoom(TotalSamples, ViewSampleCount(Oscope1));
+            ZoomSpin->setMaximum(maxZoom);
+            ZoomSpin->setValue(maxZoom);
+            ScrollBar1->setValue(0);
+            Loaded = true;
+            LayoutViews();
+            ShowSelection(true);
+            if (MMWaveOut1->NumDevs() > 0) {
+                PlayBtn->setEnabled(true);
+                BInicio->setEnabled(true);
+                BFim->setEnabled(true);
+            }
+            for (QWidget* c : std::initializer_list<QWidget*>{btnZoomMenos, btnZoomMais, FullViewBtn, ZoomSpin})
+                c->setEnabled(true);
+            Oscope3->setCursor(ScreenCursor(2));
+            Oscope4->setCursor(ScreenCursor(2));
+        } catch (const std::exception& e) {
+            ShowMessage(QString::fromUtf8(e.what()), this);
         }
-        for (QWidget* c : std::initializer_list<QWidget*>{btnZoomMenos, btnZoomMais, FullViewBtn, ZoomSpin})
-            c->setEnabled(true);
-        Oscope3->setCursor(ScreenCursor(2));
-        Oscope4->setCursor(ScreenCursor(2));
-    } catch (const std::exception& e) {
-        ShowMessage(QString::fromUtf8(e.what()), this);
     }
 
     PBotoes->setEnabled(true);

@@ -4,6 +4,7 @@
 #include "EditorTestUtil.h"
 
 #include "app/WaveViewData.h"
+#include "import/U_Mp3ToWav.h"
 #include "db/FBDatabase.h"
 #include "display/MMPanel.h"
 
@@ -283,3 +284,28 @@ TEST_F(LoadAudioTest, ReloadKeepsTheOpenTempWavIntactUntilItIsClosed) {
 }
 
 }  // namespace
+
+// The import cannot write Temp.wav completely (a full disk): the dialog's message is the only
+// one, nothing half-written is shown, and the markers are still read from the song's tag.
+TEST_F(LoadAudioTest, FailedImportShowsOneMessageAndStillReadsTheMarkers) {
+    ASSERT_TRUE(stereoOk_);
+    const std::string volume = dir_.file("vol");
+    testutil::SmallVolume vol(volume, "1m");
+    if (!vol.mounted()) GTEST_SKIP() << "cannot mount a small volume here";
+    const std::string song = copySong("song.mp3", "cheio.mp3");
+    ASSERT_TRUE(tag(song, "", "0:12.500", "", "", "", "", "", "", ""));
+
+    window_.reset(new TFrmTessivo({QString::fromStdString(song)}, QString::fromStdString(volume)));
+    window_->ExitProcess = [this](int code) { exitCode_ = code; };
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    TFrmTessivo* w = window_.get();
+
+    EXPECT_EQ(messages(), "error: " + std::string(SImportWriteFailed) + "\n");
+    EXPECT_EQ(exitCode_, -1);
+    EXPECT_FALSE(w->Loaded);
+    EXPECT_FALSE(w->btnZoomMais->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(volume + "/Temp.wav")));
+    EXPECT_TRUE(w->PBotoes->isEnabled());
+    EXPECT_EQ(w->EdIntroducao->text(), "0:12.500");
+}

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -558,25 +557,6 @@ TEST(MMWaveFileTest, SourceLoopsAsTheHeaderAsksAndSilenceIs128ForEightBits) {
     EXPECT_EQ(hdr->dwLooped, -1);
 }
 
-namespace {
-// A small tmpfs for the full-disk case; needs the right to mount (root).
-class SmallVolume {
-public:
-    explicit SmallVolume(const std::string& path, const char* size) : path_(path) {
-        fs::create_directories(path);
-        const std::string opts = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) == 0;
-    }
-    ~SmallVolume() {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-
-private:
-    std::string path_;
-    bool mounted_ = false;
-};
-}  // namespace
 
 TEST(MMWaveFileTest, FullDiskFinishesTheFileWithWhatItHasAndReportsIt) {
     if (!haveTool("sox")) GTEST_SKIP() << "sox missing";

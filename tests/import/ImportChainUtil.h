@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <sys/mount.h>
 
 #include <chrono>
 #include <filesystem>
@@ -71,24 +70,6 @@ inline ImportRun importFile(const std::string& in, const std::string& out, int32
     return run;
 }
 
-// A small tmpfs for the full-disk cases; needs the right to mount (root).
-class SmallVolume {
-public:
-    SmallVolume(const std::string& path, const char* size) : path_(path) {
-        std::filesystem::create_directories(path);
-        const std::string opts = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) == 0;
-    }
-    ~SmallVolume() {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-    }
-    SmallVolume(const SmallVolume&) = delete;
-    SmallVolume& operator=(const SmallVolume&) = delete;
-    bool mounted() const { return mounted_; }
-
-private:
-    std::string path_;
-    bool mounted_ = false;
-};
+using testutil::SmallVolume;
 
 }  // namespace importchain

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -81,6 +82,16 @@ std::string shellQuote(const std::string& s) {
         else q += c;
     }
     return q + "'";
+}
+
+SmallVolume::SmallVolume(const std::string& path, const char* size) : path_(path) {
+    fs::create_directories(path);
+    const std::string opts = std::string("size=") + size;
+    mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) == 0;
+}
+
+SmallVolume::~SmallVolume() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
 }
 
 std::string sha256(const std::string& bytes) {

@@ -40,6 +40,21 @@ bool haveTool(const std::string& program);
 // Single-quotes a path for the shell.
 std::string shellQuote(const std::string& s);
 
+// A small tmpfs mounted at path for the full-disk cases; needs the right to mount (root), so
+// callers skip when mounted() is false. Unmounted on destruction.
+class SmallVolume {
+public:
+    SmallVolume(const std::string& path, const char* size);
+    ~SmallVolume();
+    SmallVolume(const SmallVolume&) = delete;
+    SmallVolume& operator=(const SmallVolume&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
 // Hex SHA-256 of a byte string (for comparing audio bytes before and after a write).
 std::string sha256(const std::string& bytes);
 
