@@ -1,6 +1,7 @@
 #include "import/MMADCvt.h"
 
 #include "audio/MMUtils.h"
+#include "platform/ACM.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,14 +12,6 @@ constexpr int32_t kMsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                        768, 614, 512, 409, 307, 230, 230, 230};
 constexpr int16_t kMsCoef[7][2] = {{256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}};
 
-constexpr int16_t kImaSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr int8_t kImaIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 int16_t Clamp16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
 int16_t Le16(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
@@ -148,16 +141,7 @@ private:
         int32_t predictor = 0;
         int32_t index = 0;
     };
-    static int16_t Step(State& s, int code) {
-        const int32_t step = kImaSteps[s.index];
-        int32_t diff = step >> 3;
-        if (code & 1) diff += step >> 2;
-        if (code & 2) diff += step >> 1;
-        if (code & 4) diff += step;
-        s.predictor = Clamp16((code & 8) ? s.predictor - diff : s.predictor + diff);
-        s.index = std::clamp(s.index + kImaIndex[code & 7], 0, 88);
-        return int16_t(s.predictor);
-    }
+    static int16_t Step(State& s, int code) { return ImaAdpcmStep(s.predictor, s.index, code); }
     uint16_t channels_;
     State state_[2];
 };

@@ -7,6 +7,30 @@
 
 namespace {
 
+constexpr int16_t kImaSteps[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+constexpr int8_t kImaIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+}  // namespace
+
+int16_t ImaAdpcmStep(int32_t& predictor, int32_t& index, int code) {
+    const int32_t step = kImaSteps[index];
+    int32_t diff = step >> 3;
+    if (code & 1) diff += step >> 2;
+    if (code & 2) diff += step >> 1;
+    if (code & 4) diff += step;
+    predictor = std::clamp((code & 8) ? predictor - diff : predictor + diff, -32768, 32767);
+    index = std::clamp(index + kImaIndex[code & 7], 0, 88);
+    return int16_t(predictor);
+}
+
+namespace {
+
 constexpr uint16_t kFormatPcm = WAVE_FORMAT_PCM;
 
 int32_t Clamp16(int64_t v) { return int32_t(std::clamp<int64_t>(v, -32768, 32767)); }
@@ -121,14 +145,6 @@ private:
     std::array<int32_t, 256> table_{};
 };
 
-constexpr int16_t kImaSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr int8_t kImaIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 // IMA ADPCM in wave files: per channel a 4-byte header (first sample, step index), then
 // groups of 4 bytes per channel holding 8 samples each, low nibble first.
@@ -158,13 +174,7 @@ private:
                 const uint8_t* d = src + header + size_t(g) * header + 4 * c;
                 for (int k = 0; k < 8; ++k) {
                     const int nibble = (k & 1) ? d[k / 2] >> 4 : d[k / 2] & 0x0F;
-                    const int32_t step = kImaSteps[index];
-                    int32_t diff = step >> 3;
-                    if (nibble & 1) diff += step >> 2;
-                    if (nibble & 2) diff += step >> 1;
-                    if (nibble & 4) diff += step;
-                    pred = Clamp16((nibble & 8) ? pred - diff : pred + diff);
-                    index = std::clamp(index + kImaIndex[nibble & 7], 0, 88);
+                    ImaAdpcmStep(pred, index, nibble);
                     out[size_t(1 + g * 8 + uint32_t(k)) * channels + c] = pred;
                 }
             }

@@ -22,6 +22,10 @@ constexpr uint32_t ACM_FORMATSUGGESTF_WBITSPERSAMPLE = 0x00080000;
 // True when streams can decode the source format.
 bool AcmCanDecode(const WAVEFORMATEX* src);
 
+// One IMA ADPCM step: decodes the 4-bit code against the predictor and the step index (0..88),
+// updates both and returns the new sample.
+int16_t ImaAdpcmStep(int32_t& predictor, int32_t& index, int code);
+
 // Fills dst with the PCM format a stream from src should produce. Fields named by flags are
 // taken from dst as given (only PCM destinations exist, so a fixed tag must be 1); the others
 // are chosen: the source's rate, its channels up to two, 8 bits for 8-bit PCM, else 16.
