@@ -176,6 +176,11 @@ void TFrmMp3ToWav::TriggerStop(TMMComponent*) {
         Finish(true, QString());
 }
 
+void TFrmMp3ToWav::reject() {
+    if (running_) return;
+    QDialog::reject();
+}
+
 void TFrmMp3ToWav::Finish(bool ok, const QString& error) {
     running_ = false;
     finished_ = true;

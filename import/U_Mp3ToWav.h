@@ -76,6 +76,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Esc or a close request while the import runs would cut Temp.wav short: ignored then.
+    void reject() override;
 
 private:
     void Finish(bool ok, const QString& error);

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 
 #include <chrono>
@@ -271,4 +272,41 @@ TEST_F(ImportDialogTest, FreeingTheDialogMidImportEndsTheWorkerAndDropsTheUnfini
     EXPECT_EQ(DSPThreadCount(), 0u);
     EXPECT_FALSE(std::filesystem::exists(dir.file("Temp.wav")));
     EXPECT_TRUE(reported.empty());
+}
+
+// The operator presses Esc (the window's "Sair") or asks to close while the file imports: the
+// import goes on to the end and the dialog closes itself with a whole Temp.wav.
+TEST_F(ImportDialogTest, EscapeAndCloseDuringTheImportAreIgnored) {
+    if (!haveTool("lame")) GTEST_SKIP() << "lame missing";
+    const std::string mp3 = dir.file("song.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 3.0, "-b 128"));
+    auto dlg = makeDialog(dir.path().string());
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool refused = false, stillShown = false;
+    const auto shown = dlg->Trigger()->OnBufferReady;
+    int buffers = 0;
+    dlg->Trigger()->OnBufferReady = [&](TMMComponent* sender, PMMWaveHdr h) {
+        shown(sender, h);
+        if (++buffers != 1) return;
+        std::unique_lock<std::mutex> lock(m);  // hold the import until the UI thread tried
+        cv.wait_for(lock, std::chrono::seconds(30), [&] { return refused; });
+    };
+    QTimer::singleShot(0, [&] {
+        QTest::keyClick(dlg.get(), Qt::Key_Escape);
+        dlg->close();
+        std::lock_guard<std::mutex> lock(m);
+        stillShown = dlg->isVisible();
+        refused = true;
+        cv.notify_all();
+    });
+    dlg->StartImport(QString::fromStdString(mp3));
+    EXPECT_EQ(dlg->exec(), QDialog::Accepted);
+    EXPECT_TRUE(stillShown);
+    EXPECT_FALSE(dlg->Failed());
+    EXPECT_TRUE(reported.empty());
+    const auto got = readWav(dir.file("Temp.wav"));
+    ASSERT_TRUE(got.ok);
+    EXPECT_GT(got.data.size(), size_t(44100 * 4 * 2));
 }
