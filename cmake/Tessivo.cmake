@@ -10,6 +10,8 @@ function(tessivo_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     tessivo_warnings(${name})
     set_target_properties(${name} PROPERTIES AUTOMOC ON POSITION_INDEPENDENT_CODE ON)
+    # A header that appears or changes reruns moc in an existing build folder too.
+    set_property(TARGET ${name} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${headers})
   else()
     add_library(${name} INTERFACE)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
