@@ -21,6 +21,8 @@ using testutil::shellQuote;
 using testutil::TempDir;
 using testutil::writeFile;
 
+using testutil::FileSizeLimit;
+
 namespace {
 
 struct Chunk {
@@ -121,24 +123,6 @@ int32_t writeWave(const std::string& path, const WAVEFORMATEX& f, const std::str
     return rc;
 }
 
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = saved_;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 }  // namespace
 

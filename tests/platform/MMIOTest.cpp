@@ -19,6 +19,8 @@ using testutil::readFile;
 using testutil::TempDir;
 using testutil::writeFile;
 
+using testutil::FileSizeLimit;
+
 namespace {
 
 std::string pattern(size_t n, unsigned seed = 1) {
@@ -47,26 +49,6 @@ std::string readAt(HMMIO h, int32_t offset, int32_t n) {
     return s;
 }
 
-// Lowers the file-size limit of the process for one scope (a full disk for every write
-// beyond it) and ignores the signal that comes with it.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = saved_;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 }  // namespace
 

@@ -10,7 +10,9 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -92,6 +94,22 @@ SmallVolume::SmallVolume(const std::string& path, const char* size) : path_(path
 
 SmallVolume::~SmallVolume() {
     if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+    rlimit lim{};
+    getrlimit(RLIMIT_FSIZE, &lim);
+    savedCur_ = lim.rlim_cur;
+    savedMax_ = lim.rlim_max;
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    lim.rlim_cur = rlim_t(bytes);
+    setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    const rlimit lim{rlim_t(savedCur_), rlim_t(savedMax_)};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    std::signal(SIGXFSZ, oldHandler_);
 }
 
 std::string sha256(const std::string& bytes) {

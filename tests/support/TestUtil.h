@@ -55,6 +55,21 @@ private:
     bool mounted_ = false;
 };
 
+// Lowers the process's file-size limit for one scope (a full disk for every write beyond it)
+// and ignores the signal that comes with it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    uint64_t savedCur_ = 0;
+    uint64_t savedMax_ = 0;
+    void (*oldHandler_)(int) = nullptr;
+};
+
 // Hex SHA-256 of a byte string (for comparing audio bytes before and after a write).
 std::string sha256(const std::string& bytes);
 
