@@ -539,7 +539,7 @@ TEST(MMWaveIOTest, FullDiskWhileWritingFinishesTheFileWithWhatReachedTheDisk) {
     const std::string data = samples(200000, 5);
     // Three 32768-byte writes fit after the 46 header bytes. With room for 5 more bytes the
     // trailing fact chunk no longer fits; with 100000 it does.
-    for (rlim_t limit : {rlim_t(46 + 3 * 32768 + 5), rlim_t(100000)}) {
+    for (uint64_t limit : {uint64_t(46 + 3 * 32768 + 5), uint64_t(100000)}) {
         const std::string path = dir.file("full" + std::to_string(limit) + ".wav");
         TWaveIORecordPtr rec = WaveIOCreateRecord(&f);
         int32_t closeResult, r = 0;
