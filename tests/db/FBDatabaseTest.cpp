@@ -47,14 +47,9 @@ void MakeCatalogue(const std::string& path, const std::string& env = "")
 }
 
 // A database with the catalogue's tables and the rows given as SQL.
-void MakeDatabase(const TempDir& dir, const std::string& path, const std::string& rows)
+void MakeDatabase(const TempDir&, const std::string& path, const std::string& rows)
 {
-    const std::string script = dir.file("create.sql");
-    testutil::writeFile(script, "SET SQL DIALECT 1;\nCREATE DATABASE '" + path +
-                                    "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\nINPUT '" +
-                                    DbSource("schema.sql").string() + "';\n" + rows + "\nCOMMIT;\n");
-    std::string out;
-    ASSERT_EQ(testutil::run("isql-fb -q -bail -ch UTF8 -i " + testutil::shellQuote(script) + " 2>&1", &out), 0) << out;
+    ASSERT_EQ(testutil::makeCatalogue(path, rows), "");
 }
 
 // The window's three database objects, wired as FormCreate wires them.

@@ -144,4 +144,15 @@ bool makeMp3(const std::string& path, double seconds, const std::string& lameOpt
     return rc == 0;
 }
 
+std::string makeCatalogue(const std::string& path, const std::string& rowsSql) {
+    const std::string script = path + ".sql";
+    writeFile(script, "SET SQL DIALECT 1;\nCREATE DATABASE '" + path +
+                          "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\nINPUT '" +
+                          (sourceDir() / "db" / "schema.sql").string() + "';\n" + rowsSql + "\nCOMMIT;\n");
+    std::string out;
+    const int rc = run("isql-fb -q -bail -ch UTF8 -i " + shellQuote(script) + " 2>&1", &out);
+    std::remove(script.c_str());
+    return rc == 0 ? std::string() : out.empty() ? "isql-fb failed" : out;
+}
+
 }  // namespace testutil
