@@ -1,6 +1,7 @@
 #include "app/UTessivo.h"
 
 #include "app/Application.h"
+#include "app/IniFile.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "audio/MMWave.h"
@@ -30,7 +31,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cctype>
 
 const char* const SNenhumAudio = "Nenhum áudio foi informado.";
 const char* const SFalhaConexao = "Não foi possível conectar com a base de dados.";
@@ -41,56 +41,6 @@ namespace {
 
 const char* const SExibirMarcacao = "Exibir marcação definida";
 const char* const SLimparMarcacao = "Limpar marcação";
-
-std::string trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// Reads one value of an INI file the way the stations' system does: section and key names
-// compared without regard to case, blanks around the value removed, one pair of enclosing
-// quotes removed, comment lines (;) skipped. The bytes of the value are returned unchanged
-// (no escape processing: a Windows path keeps its backslashes). Missing file, section or key
-// gives the default.
-std::string ReadIniString(const QString& path, const std::string& section, const std::string& key,
-                          const std::string& defaultValue) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return defaultValue;
-    const QByteArray bytes = file.readAll();
-    std::string text(bytes.constData(), size_t(bytes.size()));
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // UTF-8 mark
-
-    bool inSection = false;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = trim(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            const size_t close = line.find(']');
-            inSection = close != std::string::npos && sameName(trim(line.substr(1, close - 1)), section);
-            continue;
-        }
-        if (!inSection) continue;
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos || !sameName(trim(line.substr(0, eq)), key)) continue;
-        std::string value = trim(line.substr(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
-    return defaultValue;
-}
 
 TMMPanel* makePanel(QWidget* parent, const char* name, QRect bounds, TBevelCut outer, TBevelCut inner,
                     TBorderStyle border = bsNone, int borderWidth = 0) {
@@ -482,7 +432,7 @@ void TFrmTessivo::FormCreate(const QStringList& arguments) {
         terminated_ = true;
         return;
     }
-    ArgumentPath = arguments.first();
+    state_.ArgumentPath = arguments.first();
 
     const QString iniPath = QDir(programFolder_).filePath("BaseQuelt.ini");
     if (QFileInfo(iniPath).isFile()) {
@@ -495,9 +445,9 @@ void TFrmTessivo::FormCreate(const QStringList& arguments) {
         }
     }
 
-    Loaded = false;
-    Dragging = false;
-    Playing = false;
+    state_.Loaded = false;
+    state_.Dragging = false;
+    state_.Playing = false;
 
     // Directly under the detail views, above the overview frame.
     ScrollBar1->move(1, 1);
@@ -533,10 +483,10 @@ QCursor TFrmTessivo::ScreenCursor(int index) const {
 void TFrmTessivo::FormDestroy() {
     // The scratch file Temp.wav stays on disk.
     if (AutoScrollTimer) AutoScrollTimer->stop();
-    if (Loaded) {
+    if (state_.Loaded) {
         MMWaveOut1->Stop();
         MMWaveFile1->Wave()->CloseFile();
-        Loaded = false;
+        state_.Loaded = false;
     }
     DisplayBuffer.clear();
     DisplayBuffer.shrink_to_fit();

@@ -1,7 +1,13 @@
 // The main window FrmTessivo: the marker column, the waveform area with its four views, the
 // status bar, the catalogue and comment panels, the database objects, and the start-up checks.
+// Its handlers live in one file per family (docs/ARCHITECTURE.md): UTessivo.cpp start-up and
+// controls, UTessivoLoad.cpp loading, UTessivoWave.cpp views, geometry and selection; playback,
+// markers and saving, the catalogue and the comment follow in UTessivoPlay.cpp,
+// UTessivoMarkers.cpp, UTessivoCatalogue.cpp and UTessivoComment.cpp. The state they share is
+// the window-free TEditorState (app/EditorState.h).
 #pragma once
 
+#include "app/EditorState.h"
 #include "audio/MMTypes.h"
 #include "common/MMColors.h"
 #include "display/MMOscope.h"
@@ -69,26 +75,105 @@ public:
     // Whether FormCreate tried to connect DB_Quelt (only when BaseQuelt.ini exists).
     bool ConnectionAttempted() const { return connectionAttempted_; }
 
-    // --- window state, shared by the loading, view, playback and marker commands ---
-    int32_t TotalSamples = 0;
-    int32_t ViewOffset = 0;
-    int32_t SelStart = 0, SelEnd = 0;
-    int32_t LiveStart = 0, LiveEnd = 0;
-    int32_t PlayPos = -1;
-    int32_t ScrollDivisor = 1;
-    int32_t OverviewStep = 1;
-    int16_t SilenceLevel = 0;
-    uint8_t FrameSize = 0;
-    bool Loaded = false;
-    bool Dragging = false;
-    bool ViewsReady = false;
-    bool InLayout = false;
-    bool Playing = false;
-    uint8_t DragMode = 0;
-    QString ArgumentPath;
-    QString AudioPath;
-    QString IntroText, StartText, EndText, ChorusStartText, ChorusEndText, MixText;
-    QString StampTimeText, StampFileText, CommentText;
+    // --- the window seen from outside (tests, tools) ---
+    // The state record the commands share. Writable so that a caller can set up a state and
+    // then ask for a redraw (ShowSelection, RefreshDetailView).
+    TEditorState& State() { return state_; }
+    const TEditorState& State() const { return state_; }
+    // A control, timer or action by its form name ("Oscope1", "ZoomSpin", "AutoScrollTimer",
+    // "Action1"); nullptr when there is none of that name and type.
+    template <class T>
+    T* Control(const char* name) const {
+        return findChild<T*>(QString::fromLatin1(name));
+    }
+    // The non-visual components: MMWaveFile1 (Temp.wav in the views), TempFile (the playback
+    // source), DB_Quelt, Trans_Quelt and Q_Vinhetas.
+    TMMWaveFile* WaveFile1() const { return MMWaveFile1.get(); }
+    TMMWaveFile* PlaybackFile() const { return TempFile.get(); }
+    TFBDatabase* Database() const { return DB_Quelt.get(); }
+    TFBTransaction* Transaction() const { return Trans_Quelt.get(); }
+    TFBQuery* CatalogueQuery() const { return Q_Vinhetas.get(); }
+    // The PCM bytes last handed to the views.
+    const std::vector<uint8_t>& DisplayBlock() const { return DisplayBuffer; }
+
+    // Ends the process with the code (the default leaves at once); tests replace it.
+    std::function<void(int code)> ExitProcess;
+
+    // --- start-up and closing (UTessivo.cpp) ---
+    void FormCreate(const QStringList& arguments);
+    void FormDestroy();
+    void Action1Execute();
+    void SpeedButton16Click();
+
+    // --- loading (UTessivoLoad.cpp) ---
+    void FormShow();
+    void LoadAudio();
+    // Runs the import dialog; false when it reported a failed import (Temp.wav incomplete).
+    bool ImportAudio();
+    void FillMarkersFromTag();
+    // Frame position as the status panel and the markers show it.
+    QString SampleToTimeText(int32_t sample) const;
+
+    // --- view geometry, zoom and scrolling (UTessivoWave.cpp) ---
+    int32_t Zoom() const;
+    int32_t SampleToPixel(int32_t s) const;
+    int32_t PixelToSample(int32_t x) const;
+    int32_t ViewSampleCount(const TMMOscope* view) const;
+    void ShowSelection(bool repaint);
+    void UpdateZoomRange();
+    void RefreshDetailView();
+    void BuildMonoOverview();
+    void BuildStereoOverview();
+    void LayoutViews();
+    void MMPanel1Resize();
+    // action: a QAbstractSlider::SliderAction of ScrollBar1.
+    void ScrollBar1Scroll(int action);
+    void btnZoomMenosClick();
+    void btnZoomMaisClick();
+    void FullViewBtnClick();
+    void ZoomSpinChange();
+    void AutoScrollTick();
+
+    // --- mouse selection (UTessivoWave.cpp) ---
+    // which: 0 both boundary lines, 1 the start line, 2 the end line.
+    void DrawBoundaryLines(TMMOscope* view, int which);
+    void DrawPlayCursor(TMMOscope* view);
+    void Oscope1MouseDown(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1MouseMove(QObject* sender, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void Oscope1PostPaint(QObject* sender);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // UTessivo.cpp
+    void CreateControls();
+    void CreateMarkerColumn();
+    void CreateWaveArea();
+    void CreateStatusBar();
+    void CreateCataloguePanel();
+    void CreateCommentPanel();
+    void CreateComponents();
+    void LoadScreenCursors();
+    // FormClose: the close action frees the window; as the main window this ends the program.
+    void FormClose();
+
+    // UTessivoWave.cpp
+    void CreateViewComponents();
+    TMMOscope* MakeView(QWidget* parent, const char* name, QRect bounds, TMMOscopeKind kind, TMMChannel channel,
+                        TColor fore, TColor inactive);
+    void BuildOverview();
+    TDetailGeometry Detail() const;
+    // Inverts the columns of rect (either order of left and right) on the overview views.
+    void InvertOverviewBand(const QRect& rect);
+    void InvertColumn(TMMOscope* view, int x, TColor pen);
+    bool IsDetailView(const QObject* view) const { return view == (QObject*)Oscope1 || view == (QObject*)Oscope2; }
+    bool IsOverviewView(const QObject* view) const { return view == (QObject*)Oscope3 || view == (QObject*)Oscope4; }
+
+    // --- state shared by the loading, view, playback and marker commands ---
+    TEditorState state_;
 
     // --- controls (owned by their Qt parents) ---
     TMMPanel* Panel6 = nullptr;
@@ -153,82 +238,11 @@ public:
     QTimer* AutoScrollTimer = nullptr;
     QImage DragBitmap;                   // black: copied inverted, it inverts the views
     QRect DragAnchorRect, DragRect;      // (left, top, right, bottom) as the band moves
-
-    // Ends the process with the code (the default leaves at once); tests replace it.
-    std::function<void(int code)> ExitProcess;
-
-    // --- handlers ---
-    void FormCreate(const QStringList& arguments);
-    void FormDestroy();
-    void FormShow();
-    void Action1Execute();
-    void SpeedButton16Click();
-
-    // --- loading ---
-    void LoadAudio();
-    // Runs the import dialog; false when it reported a failed import (Temp.wav incomplete).
-    bool ImportAudio();
-    void FillMarkersFromTag();
-    // Frame position as the status panel and the markers show it.
-    QString SampleToTimeText(int32_t sample) const;
-
-    // --- view geometry, zoom and scrolling ---
-    int32_t Zoom() const;
-    int32_t SampleToPixel(int32_t s) const;
-    int32_t PixelToSample(int32_t x) const;
-    int32_t ViewSampleCount(const TMMOscope* view) const;
-    void ShowSelection(bool repaint);
-    void UpdateZoomRange();
-    void RefreshDetailView();
-    void BuildMonoOverview();
-    void BuildStereoOverview();
-    void LayoutViews();
-    void MMPanel1Resize();
-    // action: a QAbstractSlider::SliderAction of ScrollBar1.
-    void ScrollBar1Scroll(int action);
-    void btnZoomMenosClick();
-    void btnZoomMaisClick();
-    void FullViewBtnClick();
-    void ZoomSpinChange();
-    void AutoScrollTick();
-
-    // --- mouse selection ---
-    void DrawBoundaryLines(TMMOscope* view, int which);
-    void DrawPlayCursor(TMMOscope* view);
-    void Oscope1MouseDown(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    void Oscope1MouseMove(QObject* sender, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
-    void Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    void Oscope1PostPaint(QObject* sender);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void CreateControls();
-    void CreateMarkerColumn();
-    void CreateWaveArea();
-    void CreateStatusBar();
-    void CreateCataloguePanel();
-    void CreateCommentPanel();
-    void CreateComponents();
-    void LoadScreenCursors();
-    void CreateViewComponents();
-    TMMOscope* MakeView(QWidget* parent, const char* name, QRect bounds, TMMOscopeKind kind, TMMChannel channel,
-                        TColor fore, TColor inactive);
-    void BuildOverview();
-    // Inverts the columns of rect (either order of left and right) on the overview views.
-    void InvertOverviewBand(const QRect& rect);
-    void InvertColumn(TMMOscope* view, int x, TColor pen);
-    bool IsDetailView(const QObject* view) const { return view == (QObject*)Oscope1 || view == (QObject*)Oscope2; }
-    bool IsOverviewView(const QObject* view) const { return view == (QObject*)Oscope3 || view == (QObject*)Oscope4; }
-    // FormClose: the close action frees the window; as the main window this ends the program.
-    void FormClose();
+    int autoScrollX_ = 0;  // pointer column of the last drag move, in Oscope1's coordinates
 
     QString programFolder_;
     bool terminated_ = false;
     bool connectionAttempted_ = false;
     bool formShown_ = false;
-    int autoScrollX_ = 0;  // pointer column of the last drag move, in Oscope1's coordinates
     std::map<int, QCursor> screenCursors_;
 };

@@ -1,44 +1,27 @@
-// The waveform side of the main window: loading Temp.wav into the four views, the frame/column
-// geometry with zoom and scrolling, and the mouse selection drawn over the views.
+// The waveform side of the main window: the four views, the frame/column geometry with zoom
+// and scrolling, and the mouse selection drawn over the views (its rules in TEditorState).
 #include "app/UTessivo.h"
 
-#include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "app/WaveViewData.h"
 #include "audio/MMUtils.h"
 #include "audio/MMWave.h"
-#include "db/FBDatabase.h"
 #include "display/MMGauge.h"
 #include "display/MMOscope.h"
 #include "display/MMPanel.h"
-#include "import/U_Mp3ToWav.h"
-#include "tags/ID3v2.h"
-#include "tags/MPEGaudio.h"
-#include "tags/U_Funcoes.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QLineEdit>
-#include <QLocale>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
-
-const char* const SFormatoInvalido = "Formato de arquivo inválido.";
 
 // The hourglass over the whole application while it lives (when asked for).
 class TBusyCursor {
@@ -67,13 +50,6 @@ public:
 private:
     TMMGauge* gauge_;
 };
-
-// A number as the status panel shows it: the locale's decimal separator, no grouping.
-QString LocaleFixed(double value, int decimals) {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', decimals);
-}
 
 // The inverting pen: each pixel becomes not (pen xor screen), which is screen xor (not pen).
 QColor InvertingColor(TColor pen) {
@@ -140,205 +116,16 @@ void TFrmTessivo::CreateViewComponents() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Loading
-// ---------------------------------------------------------------------------------------
-
-void TFrmTessivo::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (formShown_ || terminated_) return;
-    formShown_ = true;
-    try {
-        FormShow();
-    } catch (const std::exception& e) {
-        ShowErrorBox(QString::fromUtf8(e.what()), this);
-    }
-}
-
-void TFrmTessivo::FormShow() { LoadAudio(); }
-
-QString TFrmTessivo::SampleToTimeText(int32_t sample) const {
-    const WAVEFORMATEX* format = MMWaveFile1->Wave()->PWaveFormat();
-    const int64_t ms = format ? SamplesToMs(format, sample) : 0;
-    return QString::fromStdString(FormatTimeMs(ms));
-}
-
-bool TFrmTessivo::ImportAudio() {
-    AudioPath = ArgumentPath;
-    // The import writes Temp.wav from its start. The shown (and played) Temp.wav is moved
-    // aside first: its open handles keep reading the old data while the new file is written
-    // under the name, and it goes away with the last handle. Should the import leave no new
-    // file, the old one is put back.
-    const QString temp = TempWavFileName(programFolder_);
-    const QString previous = temp + ".prev";
-    bool movedAside = false;
-    if (QFileInfo::exists(temp) && (MMWaveFile1->Wave()->WaveIO() || TempFile->Wave()->WaveIO())) {
-        QFile::remove(previous);
-        movedAside = QFile::rename(temp, previous);
-    }
-    struct Restore {
-        bool moved;
-        QString temp, previous;
-        ~Restore() {
-            if (!moved) return;
-            if (QFileInfo::exists(temp))
-                QFile::remove(previous);
-            else
-                QFile::rename(previous, temp);
-        }
-    } restore{movedAside, temp, previous};
-
-    auto dialog = std::make_unique<TFrmMp3ToWav>(this);
-    dialog->SetProgramFolder(programFolder_);
-    dialog->ReportError = [](QWidget* parent, const QString& text) { ShowErrorBox(text, parent); };
-    dialog->StartImport(AudioPath);
-    dialog->exec();
-    return !dialog->Failed();
-}
-
-void TFrmTessivo::LoadAudio() {
-    if (!QFileInfo(ArgumentPath).isFile()) {
-        ShowMessage(QString::fromUtf8(SArquivoNaoEncontrado), this);
-        terminated_ = true;
-        if (ExitProcess) {
-            ExitProcess(0);
-        } else {
-            std::fflush(nullptr);
-            std::_Exit(0);
-        }
-        return;
-    }
-    // A failed import was reported by the dialog and left no Temp.wav to show: the shown file
-    // (if any) stays, and only the markers are read.
-    if (ImportAudio()) {
-        try {
-            TMMWave* wave = MMWaveFile1->Wave();
-            if (Loaded) {
-                MMWaveOut1->Stop();
-                wave->CloseFile();
-            }
-            Loaded = false;
-            wave->Clear();  // the new Temp.wav may have the old one's size
-            wave->SetFileName(TempWavFileName(programFolder_).toStdString());
-            if (wave->FormatTag() != 1) throw EMMWaveError(SFormatoInvalido);
-            wave->OpenFile();
-            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->ResetDisplay();
-            const TMMMode mode = wave->Mode();
-            for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetMode(mode);
-            if (mode == mStereo) {
-                Oscope2->show();
-                Oscope4->show();
-                Oscope1->SetChannel(chLeft);
-                Oscope3->SetChannel(chLeft);
-                Oscope2->SetChannel(chRight);
-                Oscope4->SetChannel(chRight);
-            } else {
-                Oscope2->hide();
-                Oscope4->hide();
-                for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetChannel(chBoth);
-            }
-            const uint16_t bits = wave->BitLength();
-            if (bits == 8 || bits == 16) {
-                SilenceLevel = bits == 8 ? 128 : 0;
-                for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->SetBitLength(bits == 8 ? b8Bit : b16Bit);
-            }
-            const WAVEFORMATEX* format = wave->PWaveFormat();
-            FrameSize = uint8_t(SampleSize(format));
-            TotalSamples = int32_t(wave->WaveIO()->DataSamples);
-
-            StatusTime->SetCaption(LocaleFixed(SamplesToMs(format, TotalSamples) / 1000.0, 2) + " Sec");
-            StatusSize->SetCaption(LocaleFixed(QFileInfo(QString::fromStdString(wave->FileName())).size() / 1024.0, 1) +
-                                   " Kb");
-            StatusSample->SetCaption(SampleToTimeText(0));
-
-            ScrollDivisor = ScrollDivisorFor(TotalSamples);
-            ViewsReady = false;
-            LiveStart = 0;
-            LiveEnd = TotalSamples;
-            ViewOffset = 0;
-            SelStart = LiveStart;
-            SelEnd = LiveEnd;
-            const int32_t maxZoom = FitZoom(TotalSamples, ViewSampleCount(Oscope1));
-            ZoomSpin->setMaximum(maxZoom);
-            ZoomSpin->setValue(maxZoom);
-            ScrollBar1->setValue(0);
-            Loaded = true;
-            LayoutViews();
-            ShowSelection(true);
-            if (MMWaveOut1->NumDevs() > 0) {
-                PlayBtn->setEnabled(true);
-                BInicio->setEnabled(true);
-                BFim->setEnabled(true);
-            }
-            for (QWidget* c : std::initializer_list<QWidget*>{btnZoomMenos, btnZoomMais, FullViewBtn, ZoomSpin})
-                c->setEnabled(true);
-            Oscope3->setCursor(ScreenCursor(2));
-            Oscope4->setCursor(ScreenCursor(2));
-        } catch (const std::exception& e) {
-            ShowMessage(QString::fromUtf8(e.what()), this);
-        }
-    }
-
-    PBotoes->setEnabled(true);
-    try {
-        OpenAudioInfo("MP3");
-        ReadAudioInfo(AudioPath.toStdString());
-        FillMarkersFromTag();
-    } catch (const std::exception& e) {
-        // The catalogue could not be read: the default error box, the rest is skipped.
-        ShowErrorBox(QString::fromUtf8(e.what()), this);
-        return;
-    }
-    PVinhetas->hide();
-    PComentario->hide();
-    Panel6->raise();
-}
-
-void TFrmTessivo::FillMarkersFromTag() {
-    EdCarimbo->clear();
-    const TID3v2* tag = MpegInfo ? &MpegInfo->Id3v2Tag() : nullptr;
-    auto text = [tag](const std::string& (TID3v2::*get)() const) {
-        return tag ? QString::fromStdString((tag->*get)()) : QString();
-    };
-    EdIntroducao->setText(text(&TID3v2::IntroMark));
-    EdInicio->setText(text(&TID3v2::StartMark));
-    EdFim->setText(text(&TID3v2::EndMark));
-    EdInicioRefrao->setText(text(&TID3v2::ChorusStartMark));
-    EdFinalRefrao->setText(text(&TID3v2::ChorusEndMark));
-    EdMixagem->setText(text(&TID3v2::MixMark));
-    MemoComentario->setPlainText(text(&TID3v2::Comment));
-    IntroText = EdIntroducao->text();
-    StartText = EdInicio->text();
-    EndText = EdFim->text();
-    ChorusStartText = EdInicioRefrao->text();
-    ChorusEndText = EdFinalRefrao->text();
-    MixText = EdMixagem->text();
-    StampFileText = text(&TID3v2::StampFile);
-    StampTimeText = text(&TID3v2::StampMark);
-
-    if (!StampFileText.isEmpty()) {
-        Q_Vinhetas->Close();
-        Q_Vinhetas->Open();
-        const int slash = StampFileText.indexOf('\\');
-        const QString key = (slash >= 0 ? StampFileText.mid(slash + 1) : StampFileText).trimmed();
-        if (Q_Vinhetas->Locate("VIN_ARQUIVO", key.toStdString(), loPartialKey))
-            EdCarimbo->setText(QString::fromStdString(Q_Vinhetas->FieldByName("VIN_NOME").AsString()));
-    }
-    CommentText = MemoComentario->toPlainText();
-}
-
-// ---------------------------------------------------------------------------------------
 // Geometry, zoom and scrolling
 // ---------------------------------------------------------------------------------------
 
 int32_t TFrmTessivo::Zoom() const { return ZoomSpin->value(); }
 
-int32_t TFrmTessivo::SampleToPixel(int32_t s) const {
-    return TDetailGeometry{TotalSamples, ViewOffset, Zoom(), Oscope1->width()}.SampleToPixel(s);
-}
+TDetailGeometry TFrmTessivo::Detail() const { return state_.Detail(Zoom(), Oscope1->width()); }
 
-int32_t TFrmTessivo::PixelToSample(int32_t x) const {
-    return TDetailGeometry{TotalSamples, ViewOffset, Zoom(), Oscope1->width()}.PixelToSample(x);
-}
+int32_t TFrmTessivo::SampleToPixel(int32_t s) const { return Detail().SampleToPixel(s); }
+
+int32_t TFrmTessivo::PixelToSample(int32_t x) const { return Detail().PixelToSample(x); }
 
 int32_t TFrmTessivo::ViewSampleCount(const TMMOscope* view) const {
     const TMMWave* wave = MMWaveFile1->Wave();
@@ -347,23 +134,24 @@ int32_t TFrmTessivo::ViewSampleCount(const TMMOscope* view) const {
 }
 
 void TFrmTessivo::ShowSelection(bool repaint) {
-    if (Oscope1->Visible()) Oscope1->SetActiveRange(SampleToPixel(SelStart), SampleToPixel(SelEnd), repaint);
-    if (Oscope2->Visible()) Oscope2->SetActiveRange(SampleToPixel(SelStart), SampleToPixel(SelEnd), repaint);
-    const int32_t step = std::max(OverviewStep, 1);
-    if (Oscope3->Visible()) Oscope3->SetActiveRange(SelStart / step, SelEnd / step, repaint);
-    if (Oscope4->Visible()) Oscope4->SetActiveRange(SelStart / step, SelEnd / step, repaint);
+    const int32_t from = SampleToPixel(state_.SelStart), to = SampleToPixel(state_.SelEnd);
+    if (Oscope1->Visible()) Oscope1->SetActiveRange(from, to, repaint);
+    if (Oscope2->Visible()) Oscope2->SetActiveRange(from, to, repaint);
+    const int32_t step = std::max(state_.OverviewStep, 1);
+    if (Oscope3->Visible()) Oscope3->SetActiveRange(state_.SelStart / step, state_.SelEnd / step, repaint);
+    if (Oscope4->Visible()) Oscope4->SetActiveRange(state_.SelStart / step, state_.SelEnd / step, repaint);
 }
 
 void TFrmTessivo::UpdateZoomRange() {
-    if (!Loaded) return;
-    const int32_t maxZoom = FitZoom(TotalSamples, ViewSampleCount(Oscope1));
+    if (!state_.Loaded) return;
+    const int32_t maxZoom = FitZoom(state_.TotalSamples, ViewSampleCount(Oscope1));
     {
         const QSignalBlocker quiet(ZoomSpin);
         ZoomSpin->setMaximum(maxZoom);
     }
-    OverviewStep = FitZoom(TotalSamples, ViewSampleCount(Oscope3));
+    state_.OverviewStep = FitZoom(state_.TotalSamples, ViewSampleCount(Oscope3));
     const int32_t z = Zoom();
-    const int32_t units = TotalSamples / std::max(ScrollDivisor, 1);
+    const int32_t units = state_.TotalSamples / std::max(state_.ScrollDivisor, 1);
     if (ViewSampleCount(Oscope1) < units && z < maxZoom) {
         ScrollBar1->setEnabled(true);
         ScrollBar1->setMaximum(units);
@@ -381,17 +169,17 @@ void TFrmTessivo::ScrollBar1Scroll(int action) {
     case QAbstractSlider::SliderSingleStepSub:
     case QAbstractSlider::SliderPageStepAdd:
     case QAbstractSlider::SliderPageStepSub:
-        if (position * ScrollDivisor != ViewOffset) {
-            ViewOffset = position * ScrollDivisor;
+        if (position * state_.ScrollDivisor != state_.ViewOffset) {
+            state_.ViewOffset = position * state_.ScrollDivisor;
             RefreshDetailView();
         }
         break;
     case QAbstractSlider::SliderMove:
-        if (position * ScrollDivisor != ViewOffset) {
+        if (position * state_.ScrollDivisor != state_.ViewOffset) {
             const int32_t step = std::max(ScrollBar1->singleStep(), 1);
             const int32_t snapped = position / step * step;
             ScrollBar1->setSliderPosition(snapped);  // handed back: the thumb snaps
-            ViewOffset = snapped * ScrollDivisor;
+            state_.ViewOffset = snapped * state_.ScrollDivisor;
             RefreshDetailView();
         }
         break;
@@ -401,17 +189,18 @@ void TFrmTessivo::ScrollBar1Scroll(int action) {
 }
 
 void TFrmTessivo::RefreshDetailView() {
-    if (Loaded && !DisplayBuffer.empty()) {
+    if (state_.Loaded && !DisplayBuffer.empty()) {
         const int32_t block = std::min<int32_t>(Oscope1->PCMBlockSize(), int32_t(DisplayBuffer.size()));
-        const bool sparse = DetailReadIsSparse(Zoom(), FrameSize);
+        const bool sparse = DetailReadIsSparse(Zoom(), state_.FrameSize);
         TBusyCursor busy(sparse);
         TProgressReset reset(Gauge1);
         TViewProgress progress;
         if (sparse)
             progress = [this](int percent) {
-                if (!Playing) Gauge1->SetProgress(percent);
+                if (!state_.Playing) Gauge1->SetProgress(percent);
             };
-        ReadDetailBlock(*MMWaveFile1->Wave(), ViewOffset, Zoom(), FrameSize, TotalSamples, SilenceLevel == 128,
+        ReadDetailBlock(*MMWaveFile1->Wave(), state_.ViewOffset, Zoom(), state_.FrameSize, state_.TotalSamples,
+                        state_.SilenceLevel == 128,
                         DisplayBuffer.data(), block, progress);
     }
     ShowSelection(false);
@@ -423,13 +212,14 @@ void TFrmTessivo::RefreshDetailView() {
 
 void TFrmTessivo::BuildOverview() {
     const bool stereo = MMWaveFile1->Wave()->Mode() == mStereo;
-    if (Loaded && !DisplayBuffer.empty()) {
+    if (state_.Loaded && !DisplayBuffer.empty()) {
         TMMWave* wave = MMWaveFile1->Wave();
         const int32_t readSize = OverviewReadSize(wave->WaveIO() ? wave->WaveIO()->DataBytes : 0);
         TBusyCursor busy(stereo ? readSize == 65532 : readSize >= 4095);
         TProgressReset reset(Gauge1);
         const int32_t block = std::min<int32_t>(Oscope3->PCMBlockSize(), int32_t(DisplayBuffer.size()));
-        BuildOverviewBlock(*wave, OverviewStep, FrameSize, stereo, SilenceLevel == 128, DisplayBuffer.data(), block,
+        BuildOverviewBlock(*wave, state_.OverviewStep, state_.FrameSize, stereo, state_.SilenceLevel == 128,
+                           DisplayBuffer.data(), block,
                            [this](int percent) { Gauge1->SetProgress(percent); });
     }
     ShowSelection(false);
@@ -443,17 +233,17 @@ void TFrmTessivo::BuildMonoOverview() { BuildOverview(); }
 void TFrmTessivo::BuildStereoOverview() { BuildOverview(); }
 
 void TFrmTessivo::LayoutViews() {
-    if (InLayout) {
-        InLayout = false;
+    if (state_.InLayout) {
+        state_.InLayout = false;
         return;
     }
-    InLayout = true;
-    ViewsReady = false;
+    state_.InLayout = true;
+    state_.ViewsReady = false;
     // The flag goes down on every way out.
     struct Leave {
         bool& flag;
         ~Leave() { flag = false; }
-    } leave{InLayout};
+    } leave{state_.InLayout};
 
     const int detailHeight = Oscope2->Visible() ? (MMPanel1->height() - 2 * MMPanel1->BevelExtent()) / 2 : 1;
     Oscope2->SetBounds(Oscope2->x(), Oscope2->y(), Oscope2->width(), detailHeight);
@@ -464,10 +254,12 @@ void TFrmTessivo::LayoutViews() {
 
     DisplayBuffer.assign(size_t(std::max({Oscope1->PCMBlockSize(), Oscope3->PCMBlockSize(), 0})), 0);
 
-    if (Loaded) {
-        QCoreApplication::processEvents();  // the views take their new sizes
+    if (state_.Loaded) {
+        // The views take their new sizes now, not when the event loop next runs.
+        MMPanel1->Realign();
+        MMPanel3->Realign();
         UpdateZoomRange();
-        ViewsReady = true;
+        state_.ViewsReady = true;
         if (MMWaveFile1->Wave()->Mode() == mMono)
             BuildMonoOverview();
         else
@@ -479,16 +271,16 @@ void TFrmTessivo::LayoutViews() {
 void TFrmTessivo::MMPanel1Resize() { LayoutViews(); }
 
 void TFrmTessivo::btnZoomMenosClick() {
-    if (Loaded) ZoomSpin->setValue(int(std::min<int64_t>(int64_t(Zoom()) + 1000, ZoomSpin->maximum())));
+    if (state_.Loaded) ZoomSpin->setValue(int(std::min<int64_t>(int64_t(Zoom()) + 1000, ZoomSpin->maximum())));
 }
 
 void TFrmTessivo::btnZoomMaisClick() {
-    if (Loaded) ZoomSpin->setValue(std::max(Zoom() - 1000, 1));
+    if (state_.Loaded) ZoomSpin->setValue(std::max(Zoom() - 1000, 1));
 }
 
 void TFrmTessivo::FullViewBtnClick() {
-    if (!Loaded) return;
-    ViewOffset = 0;
+    if (!state_.Loaded) return;
+    state_.ViewOffset = 0;
     ScrollBar1->setValue(0);
     if (Zoom() != ZoomSpin->maximum())
         ZoomSpin->setValue(ZoomSpin->maximum());
@@ -497,60 +289,19 @@ void TFrmTessivo::FullViewBtnClick() {
 }
 
 void TFrmTessivo::ZoomSpinChange() {
-    if (Loaded && Zoom() > 0) {
+    if (state_.Loaded && Zoom() > 0) {
         UpdateZoomRange();
         RefreshDetailView();
     }
 }
 
 void TFrmTessivo::AutoScrollTick() {
-    const int x = autoScrollX_;
-    const int32_t w = Oscope1->width();
-    const int64_t z = Zoom();
-    const int32_t s = ScrollBar1->singleStep(), l = ScrollBar1->pageStep();
-    int64_t low = 0, high = 0;
-    if (DragMode == 1) {
-        low = 0;
-        high = int64_t(LiveEnd) - z * (w - 1) - 1;
-    } else {
-        low = int64_t(LiveStart) + 1;
-        high = int64_t(TotalSamples) - z * (w - 1);
-    }
-    int64_t offset = ViewOffset;
-    if (x < -5)
-        offset = std::max<int64_t>(ViewOffset - 4 * int64_t(l), low);
-    else if (x < -2)
-        offset = std::max<int64_t>(ViewOffset - l, low);
-    else if (x < 0)
-        offset = std::max<int64_t>(ViewOffset - s, low);
-    else if (x < w)
-        offset = ViewOffset;
-    else if (x <= w + 1)
-        offset = std::min<int64_t>(ViewOffset + s, high);
-    else if (x <= w + 4)
-        offset = std::min<int64_t>(ViewOffset + l, high);
-    else
-        offset = std::min<int64_t>(ViewOffset + 4 * int64_t(l), high);
-    // The view never moves against the pointer: with the other boundary inside the view a
-    // limit lies behind the current offset (for the start dragged right even below frame 0),
-    // and taking it would jump the view back and put the dragged boundary past the other one.
-    if (x < 0)
-        offset = std::min<int64_t>(offset, ViewOffset);
-    else
-        offset = std::max<int64_t>(offset, ViewOffset);
-    if (offset == ViewOffset) {
+    if (!state_.AutoScroll(autoScrollX_, Zoom(), Oscope1->width(), ScrollBar1->singleStep(), ScrollBar1->pageStep())) {
         AutoScrollTimer->stop();
         return;
     }
-    ViewOffset = int32_t(offset);
-    ScrollBar1->setValue(ViewOffset / std::max(ScrollDivisor, 1));
-    if (DragMode == 1) {
-        LiveStart = PixelToSample(x);
-        StatusSample->SetCaption(SampleToTimeText(LiveStart));
-    } else if (DragMode == 2) {
-        LiveEnd = PixelToSample(x);
-        StatusSample->SetCaption(SampleToTimeText(LiveEnd));
-    }
+    ScrollBar1->setValue(state_.ViewOffset / std::max(state_.ScrollDivisor, 1));
+    if (state_.DragMode != TDragMode::None) StatusSample->SetCaption(SampleToTimeText(state_.Dragged()));
     RefreshDetailView();
 }
 
@@ -573,24 +324,27 @@ void TFrmTessivo::InvertColumn(TMMOscope* view, int x, TColor pen) {
 }
 
 void TFrmTessivo::DrawBoundaryLines(TMMOscope* view, int which) {
-    if (!view || !ViewsReady || !view->Visible()) return;
+    if (!view || !state_.ViewsReady || !view->Visible()) return;
     const bool overview = IsOverviewView(view);
-    const int32_t step = std::max(OverviewStep, 1);
-    if (which == 0 || which == 1) InvertColumn(view, overview ? SelStart / step : SampleToPixel(LiveStart), kBoundaryPen);
-    if (which == 0 || which == 2) InvertColumn(view, overview ? SelEnd / step : SampleToPixel(LiveEnd), kBoundaryPen);
+    const int32_t step = std::max(state_.OverviewStep, 1);
+    if (which == 0 || which == 1)
+        InvertColumn(view, overview ? state_.SelStart / step : SampleToPixel(state_.LiveStart), kBoundaryPen);
+    if (which == 0 || which == 2)
+        InvertColumn(view, overview ? state_.SelEnd / step : SampleToPixel(state_.LiveEnd), kBoundaryPen);
 }
 
 void TFrmTessivo::DrawPlayCursor(TMMOscope* view) {
-    if (!view || !ViewsReady || !view->Visible()) return;
-    const int x = IsOverviewView(view) ? PlayPos / std::max(OverviewStep, 1) : SampleToPixel(PlayPos);
+    if (!view || !state_.ViewsReady || !view->Visible()) return;
+    const int x = IsOverviewView(view) ? state_.PlayPos / std::max(state_.OverviewStep, 1)
+                                       : SampleToPixel(state_.PlayPos);
     if (x <= 0) return;
     InvertColumn(view, x, kPlayCursorPen);
 }
 
 void TFrmTessivo::Oscope1PostPaint(QObject* sender) {
-    if (!Loaded) return;
+    if (!state_.Loaded) return;
     auto* view = dynamic_cast<TMMOscope*>(sender);
-    if (Playing) DrawPlayCursor(view);
+    if (state_.Playing) DrawPlayCursor(view);
     DrawBoundaryLines(view, 0);
 }
 
@@ -622,98 +376,72 @@ QRect BandRect(int left, int right, int height) {
 }  // namespace
 
 void TFrmTessivo::Oscope1MouseDown(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int) {
-    if (!Loaded || Dragging) return;
+    if (!state_.Loaded || state_.Dragging) return;
     if (IsDetailView(sender)) {
-        const int32_t startX = SampleToPixel(LiveStart), endX = SampleToPixel(LiveEnd);
-        if (button == Qt::LeftButton) {
-            if (startX - 5 <= x && x <= startX + 5 && x < endX) {
-                Dragging = true;
-                DragMode = 1;
-                StatusSample->SetCaption(SampleToTimeText(LiveStart));
-            } else if (endX - 5 <= x && x <= endX + 5) {
-                Dragging = true;
-                DragMode = 2;
-                StatusSample->SetCaption(SampleToTimeText(LiveEnd));
-            } else if (x < endX) {
-                LiveStart = SelStart = PixelToSample(x);
-                ShowSelection(true);
-                StatusSample->SetCaption(SampleToTimeText(LiveStart));
-            }
-        } else if (button == Qt::RightButton) {
-            if (x > startX) {
-                LiveEnd = SelEnd = PixelToSample(x);
-                ShowSelection(true);
-                StatusSample->SetCaption(SampleToTimeText(LiveEnd));
-            }
+        if (button != Qt::LeftButton && button != Qt::RightButton) return;
+        switch (state_.PressDetail(button == Qt::LeftButton, x, Detail())) {
+        case TDetailPress::DragStart:
+        case TDetailPress::DragEnd: StatusSample->SetCaption(SampleToTimeText(state_.Dragged())); break;
+        case TDetailPress::SetStart:
+            ShowSelection(true);
+            StatusSample->SetCaption(SampleToTimeText(state_.LiveStart));
+            break;
+        case TDetailPress::SetEnd:
+            ShowSelection(true);
+            StatusSample->SetCaption(SampleToTimeText(state_.LiveEnd));
+            break;
+        case TDetailPress::Nothing: break;
         }
         return;
     }
     if (IsOverviewView(sender) && button == Qt::LeftButton) {
-        Dragging = true;
-        DragBitmap = QImage(std::max(Oscope3->width(), Oscope4->width()), std::max(Oscope3->height(), Oscope4->height()),
+        state_.Dragging = true;
+        DragBitmap = QImage(std::max(Oscope3->width(), Oscope4->width()),
+                            std::max(Oscope3->height(), Oscope4->height()),
                             QImage::Format_RGB32);
         DragBitmap.fill(Qt::black);
         DragAnchorRect = DragRect = BandRect(x, x + 1, DragBitmap.height());
         InvertOverviewBand(DragRect);
         DragRect.setLeft(DragRect.right());
-        StatusSample->SetCaption(SampleToTimeText(int32_t(int64_t(x) * OverviewStep)));
+        StatusSample->SetCaption(SampleToTimeText(int32_t(int64_t(x) * state_.OverviewStep)));
     }
 }
 
 void TFrmTessivo::Oscope1MouseMove(QObject* sender, Qt::MouseButtons, Qt::KeyboardModifiers, int x, int) {
-    const int32_t w = Oscope1->width();
-    if (Dragging && (sender == Oscope1 || (sender == Oscope2 && !AutoScrollTimer->isActive()))) {
-        if (DragMode == 0) return;
+    if (state_.Dragging && (sender == Oscope1 || (sender == Oscope2 && !AutoScrollTimer->isActive()))) {
+        if (state_.DragMode == TDragMode::None) return;
         autoScrollX_ = x;
-        if (x < 0 && ViewOffset > 0) {
-            if (LiveStart + 1 >= LiveEnd) return;
-            x = 0;
-            AutoScrollTimer->start();
-        } else if (x >= w) {
-            if (LiveEnd - 1 <= LiveStart) return;
-            x = w - 1;
-            if (int64_t(Zoom()) * w + ViewOffset < TotalSamples) AutoScrollTimer->start();
+        const TDetailGeometry g = Detail();
+        switch (state_.DragEdge(x, g)) {
+        case TEditorState::TDragEdge::Ignore: return;
+        case TEditorState::TDragEdge::Scroll: AutoScrollTimer->start(); break;
+        case TEditorState::TDragEdge::Inside: break;
         }
-        if (DragMode == 1) {
-            const int32_t endX = SampleToPixel(LiveEnd);
-            if (x >= endX) x = endX - 1;
-            if (x < 0) x = 0;
-            if (x != SampleToPixel(LiveStart)) {
-                DrawBoundaryLines(Oscope1, 1);
-                DrawBoundaryLines(Oscope2, 1);
-                LiveStart = PixelToSample(x);
-                DrawBoundaryLines(Oscope1, 1);
-                DrawBoundaryLines(Oscope2, 1);
-                StatusSample->SetCaption(SampleToTimeText(LiveStart));
-            }
-        } else if (DragMode == 2) {
-            const int32_t startX = SampleToPixel(LiveStart);
-            if (x <= startX) x = startX + 1;
-            if (x > SampleToPixel(TotalSamples)) x = SampleToPixel(TotalSamples);
-            if (x != SampleToPixel(LiveEnd)) {
-                DrawBoundaryLines(Oscope1, 2);
-                DrawBoundaryLines(Oscope2, 2);
-                LiveEnd = PixelToSample(x);
-                DrawBoundaryLines(Oscope1, 2);
-                DrawBoundaryLines(Oscope2, 2);
-                StatusSample->SetCaption(SampleToTimeText(LiveEnd));
-            }
+        int32_t frame = 0;
+        if (state_.DragTarget(x, g, frame)) {
+            const int which = state_.DragMode == TDragMode::Start ? 1 : 2;
+            DrawBoundaryLines(Oscope1, which);  // the inverting pen erases the old line
+            DrawBoundaryLines(Oscope2, which);
+            state_.SetDragged(frame);
+            DrawBoundaryLines(Oscope1, which);
+            DrawBoundaryLines(Oscope2, which);
+            StatusSample->SetCaption(SampleToTimeText(frame));
         }
         return;
     }
-    if (Dragging && IsOverviewView(sender)) {
+    if (state_.Dragging && IsOverviewView(sender)) {
         DragRect.setRight(x + 1);
         InvertOverviewBand(DragRect);
         DragRect.setLeft(DragRect.right());
         x = std::clamp(x, 0, Oscope3->width() - 1);
         const int anchor = DragAnchorRect.left();
-        const int64_t n = x == anchor ? int64_t(x) * OverviewStep : (int64_t(std::abs(anchor - x)) + 1) * OverviewStep;
+        const int64_t columns = x == anchor ? x : int64_t(std::abs(anchor - x)) + 1;
+        const int64_t n = columns * state_.OverviewStep;
         StatusSample->SetCaption(SampleToTimeText(int32_t(std::min<int64_t>(n, INT32_MAX))));
         return;
     }
-    if (!Dragging && Loaded && !Playing && IsDetailView(sender)) {
-        const int32_t startX = SampleToPixel(LiveStart), endX = SampleToPixel(LiveEnd);
-        if ((startX - 5 <= x && x <= startX + 5) || (endX - 5 <= x && x <= endX + 5)) {
+    if (!state_.Dragging && state_.Loaded && !state_.Playing && IsDetailView(sender)) {
+        if (state_.NearBoundary(x, Detail())) {
             Oscope1->setCursor(ScreenCursor(1));
             Oscope2->setCursor(ScreenCursor(1));
         } else if (Oscope1->cursor().shape() != Qt::ArrowCursor) {
@@ -725,36 +453,28 @@ void TFrmTessivo::Oscope1MouseMove(QObject* sender, Qt::MouseButtons, Qt::Keyboa
 
 void TFrmTessivo::Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int) {
     if (button != Qt::LeftButton) return;
-    if (Dragging && IsDetailView(sender)) {
+    if (state_.Dragging && IsDetailView(sender)) {
         AutoScrollTimer->stop();
-        Dragging = false;
-        DragMode = 0;
-        SelStart = LiveStart;
-        SelEnd = LiveEnd;
+        state_.EndDrag();
         ShowSelection(true);
-    } else if (Dragging && IsOverviewView(sender)) {
+    } else if (state_.Dragging && IsOverviewView(sender)) {
         DragAnchorRect.setRight(DragRect.right());
         InvertOverviewBand(DragAnchorRect);
-        Dragging = false;
+        state_.Dragging = false;
         DragBitmap = QImage();
 
         x = std::clamp(x, 0, Oscope3->width());
-        int anchor = DragAnchorRect.left();
-        const int32_t newOffset = int32_t(std::min<int64_t>(int64_t(std::min(anchor, x)) * OverviewStep, TotalSamples));
-        if (newOffset != ViewOffset) ScrollBar1->setValue(newOffset / std::max(ScrollDivisor, 1));
-        int32_t newZoom = 1;
-        if (x != anchor) {
-            if (anchor > x) ++anchor;
-            const double o1 = std::max(ViewSampleCount(Oscope1), 1), o3 = std::max(ViewSampleCount(Oscope3), 1);
-            newZoom = std::max(1, RoundHalfEven(double(TotalSamples) / o3 * (std::abs(anchor - x) + 1) / o1 + 0.5));
-        }
+        const TOverviewZoom to = OverviewDragZoom(DragAnchorRect.left(), x, state_.OverviewStep, state_.TotalSamples,
+                                                  ViewSampleCount(Oscope1), ViewSampleCount(Oscope3));
+        const int32_t newOffset = to.offset;
+        if (newOffset != state_.ViewOffset) ScrollBar1->setValue(newOffset / std::max(state_.ScrollDivisor, 1));
         // The spin edit keeps the zoom within its range; compare what it will hold.
-        newZoom = std::clamp(newZoom, 1, ZoomSpin->maximum());
+        const int32_t newZoom = std::clamp(to.zoom, 1, ZoomSpin->maximum());
         if (newZoom != Zoom()) {
-            ViewOffset = newOffset;
+            state_.ViewOffset = newOffset;
             ZoomSpin->setValue(newZoom);
-        } else if (newOffset != ViewOffset) {
-            ViewOffset = newOffset;
+        } else if (newOffset != state_.ViewOffset) {
+            state_.ViewOffset = newOffset;
             RefreshDetailView();
         }
     }

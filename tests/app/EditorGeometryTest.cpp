@@ -28,12 +28,12 @@ TEST_F(EditorGeometryTest, MaximumZoomRoundsHalvesToEven) {
         const std::string wav = dir_.file("in.wav");
         writeWav(wav, c.frames);
         TFrmTessivo* w = open(wav);
-        ASSERT_TRUE(w->Loaded) << messages();
-        EXPECT_EQ(w->TotalSamples, c.frames);
-        EXPECT_EQ(w->ViewSampleCount(w->Oscope1), 537);
-        EXPECT_EQ(w->ZoomSpin->maximum(), c.maxZoom);
-        EXPECT_EQ(w->ZoomSpin->value(), c.maxZoom);
-        EXPECT_FALSE(w->ScrollBar1->isEnabled());  // full view
+        ASSERT_TRUE(w->State().Loaded) << messages();
+        EXPECT_EQ(w->State().TotalSamples, c.frames);
+        EXPECT_EQ(w->ViewSampleCount(w->Control<TMMOscope>("Oscope1")), 537);
+        EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->maximum(), c.maxZoom);
+        EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), c.maxZoom);
+        EXPECT_FALSE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());  // full view
     }
 }
 
@@ -41,54 +41,54 @@ TEST_F(EditorGeometryTest, ZoomButtonsFullViewAndScrollBar) {
     const std::string wav = dir_.file("in.wav");
     writeWav(wav, 44100 * 60);  // one minute
     TFrmTessivo* w = open(wav);
-    ASSERT_TRUE(w->Loaded) << messages();
-    EXPECT_EQ(w->ScrollDivisor, 81);  // 2 646 000 div 80 = 33075, div 81 = 32666
-    const int32_t maxZoom = w->ZoomSpin->maximum();
+    ASSERT_TRUE(w->State().Loaded) << messages();
+    EXPECT_EQ(w->State().ScrollDivisor, 81);  // 2 646 000 div 80 = 33075, div 81 = 32666
+    const int32_t maxZoom = w->Control<QSpinBox>("ZoomSpin")->maximum();
     EXPECT_EQ(maxZoom, FitZoom(44100 * 60, 537));
 
-    w->btnZoomMenos->click();  // out from the maximum stays there
-    EXPECT_EQ(w->ZoomSpin->value(), maxZoom);
-    w->ZoomSpin->setValue(1500);
-    w->btnZoomMais->click();
-    EXPECT_EQ(w->ZoomSpin->value(), 500);
-    EXPECT_TRUE(w->ScrollBar1->isEnabled());
-    EXPECT_EQ(w->ScrollBar1->maximum(), 44100 * 60 / 81);
-    EXPECT_EQ(w->ScrollBar1->singleStep(), 500);
-    EXPECT_EQ(w->ScrollBar1->pageStep(), 25000);
-    w->btnZoomMais->click();
-    EXPECT_EQ(w->ZoomSpin->value(), 1);
-    EXPECT_EQ(w->ScrollBar1->pageStep(), 50);
+    w->Control<TPNGButton>("btnZoomMenos")->click();  // out from the maximum stays there
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), maxZoom);
+    w->Control<QSpinBox>("ZoomSpin")->setValue(1500);
+    w->Control<TPNGButton>("btnZoomMais")->click();
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), 500);
+    EXPECT_TRUE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->maximum(), 44100 * 60 / 81);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->singleStep(), 500);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->pageStep(), 25000);
+    w->Control<TPNGButton>("btnZoomMais")->click();
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), 1);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->pageStep(), 50);
 
     // Thumb tracking snaps to the small step; line moves take it as it is.
-    w->ZoomSpin->setValue(48);
-    w->ScrollBar1->setSliderPosition(100);
-    EXPECT_EQ(w->ScrollBar1->value(), 96);
-    EXPECT_EQ(w->ViewOffset, 96 * 81);
-    w->ScrollBar1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(w->ScrollBar1->value(), 144);
-    EXPECT_EQ(w->ViewOffset, 144 * 81);
-    w->ScrollBar1->triggerAction(QAbstractSlider::SliderPageStepSub);
-    EXPECT_EQ(w->ViewOffset, 0);
-    w->ScrollBar1->triggerAction(QAbstractSlider::SliderToMaximum);  // ignored
-    EXPECT_EQ(w->ViewOffset, 0);
+    w->Control<QSpinBox>("ZoomSpin")->setValue(48);
+    w->Control<QScrollBar>("ScrollBar1")->setSliderPosition(100);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->value(), 96);
+    EXPECT_EQ(w->State().ViewOffset, 96 * 81);
+    w->Control<QScrollBar>("ScrollBar1")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->value(), 144);
+    EXPECT_EQ(w->State().ViewOffset, 144 * 81);
+    w->Control<QScrollBar>("ScrollBar1")->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(w->State().ViewOffset, 0);
+    w->Control<QScrollBar>("ScrollBar1")->triggerAction(QAbstractSlider::SliderToMaximum);  // ignored
+    EXPECT_EQ(w->State().ViewOffset, 0);
 
     // Column geometry at this zoom and offset.
-    w->ScrollBar1->setSliderPosition(960);
-    ASSERT_EQ(w->ViewOffset, 960 * 81);
-    EXPECT_EQ(w->SampleToPixel(w->ViewOffset + 48 * 10 + 47), 10);
+    w->Control<QScrollBar>("ScrollBar1")->setSliderPosition(960);
+    ASSERT_EQ(w->State().ViewOffset, 960 * 81);
+    EXPECT_EQ(w->SampleToPixel(w->State().ViewOffset + 48 * 10 + 47), 10);
     EXPECT_EQ(w->SampleToPixel(0), -10);
-    EXPECT_EQ(w->SampleToPixel(w->TotalSamples), 547);
-    EXPECT_EQ(w->PixelToSample(-4), w->ViewOffset);
-    EXPECT_EQ(w->PixelToSample(600), w->ViewOffset + 536 * 48);
+    EXPECT_EQ(w->SampleToPixel(w->State().TotalSamples), 547);
+    EXPECT_EQ(w->PixelToSample(-4), w->State().ViewOffset);
+    EXPECT_EQ(w->PixelToSample(600), w->State().ViewOffset + 536 * 48);
 
     // Full view: back to the start at the maximum zoom, also when the zoom is already there.
-    w->FullViewBtn->click();
-    EXPECT_EQ(w->ViewOffset, 0);
-    EXPECT_EQ(w->ZoomSpin->value(), maxZoom);
-    EXPECT_FALSE(w->ScrollBar1->isEnabled());
-    w->ViewOffset = 5000;
-    w->FullViewBtn->click();
-    EXPECT_EQ(w->ViewOffset, 0);
+    w->Control<TPNGButton>("FullViewBtn")->click();
+    EXPECT_EQ(w->State().ViewOffset, 0);
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), maxZoom);
+    EXPECT_FALSE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());
+    w->State().ViewOffset = 5000;
+    w->Control<TPNGButton>("FullViewBtn")->click();
+    EXPECT_EQ(w->State().ViewOffset, 0);
 }
 
 // What the detail views get: at zoom 1 the frames themselves, at zoom 15 (dense reading) and
@@ -98,9 +98,9 @@ TEST_F(EditorGeometryTest, DetailBlockHoldsEveryZthFrame) {
     const int32_t frames = 100000;
     writeWav(wav, frames);
     TFrmTessivo* w = open(wav);
-    ASSERT_TRUE(w->Loaded) << messages();
-    const std::string file = testutil::readFile(w->MMWaveFile1->Wave()->FileName());
-    const uint32_t dataOffset = w->MMWaveFile1->Wave()->WaveIO()->DataOffset;
+    ASSERT_TRUE(w->State().Loaded) << messages();
+    const std::string file = testutil::readFile(w->WaveFile1()->Wave()->FileName());
+    const uint32_t dataOffset = w->WaveFile1()->Wave()->WaveIO()->DataOffset;
     auto frameAt = [&](int64_t f) {
         uint32_t v = 0;
         if (f < frames) std::memcpy(&v, file.data() + dataOffset + f * 4, 4);
@@ -108,17 +108,17 @@ TEST_F(EditorGeometryTest, DetailBlockHoldsEveryZthFrame) {
     };
     for (int zoom : {1, 15, 16, 65}) {
         SCOPED_TRACE(zoom);
-        w->ZoomSpin->setValue(zoom);
-        w->ViewOffset = 90000;
+        w->Control<QSpinBox>("ZoomSpin")->setValue(zoom);
+        w->State().ViewOffset = 90000;
         w->RefreshDetailView();
         int mismatches = 0;
         for (int c = 0; c < 537; ++c) {
             uint32_t got = 0;
-            std::memcpy(&got, w->DisplayBuffer.data() + c * 4, 4);
+            std::memcpy(&got, w->DisplayBlock().data() + c * 4, 4);
             if (got != frameAt(90000 + int64_t(c) * zoom)) ++mismatches;
         }
         EXPECT_EQ(mismatches, 0);
-        EXPECT_EQ(w->Gauge1->Progress(), 0);
+        EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->Progress(), 0);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
 }

@@ -82,94 +82,94 @@ TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
     ASSERT_TRUE(tag(song, "boa para a tarde", "0:12.500", "", "", "0:00.300", "2:58.100", "1:01.000", "1:31.250",
                     "2:55.000"));
     TFrmTessivo* w = open(song);
-    ASSERT_TRUE(w->Loaded) << messages();
+    ASSERT_TRUE(w->State().Loaded) << messages();
     EXPECT_EQ(messages(), "");
-    EXPECT_EQ(w->AudioPath, QString::fromStdString(song));
+    EXPECT_EQ(w->State().AudioPath, QString::fromStdString(song));
 
     // Temp.wav in the program folder, 16-bit stereo PCM of three minutes.
     const QString temp = QDir(folder()).filePath("Temp.wav");
-    EXPECT_EQ(QString::fromStdString(w->MMWaveFile1->Wave()->FileName()), temp);
-    EXPECT_EQ(w->FrameSize, 4);
-    EXPECT_EQ(w->SilenceLevel, 0);
-    EXPECT_NEAR(w->TotalSamples, 180 * 44100, 1200);
-    EXPECT_EQ(w->StatusTime->Caption(), "180,00 Sec");
-    EXPECT_EQ(w->StatusSize->Caption(), QLocale().toString(QFileInfo(temp).size() / 1024.0, 'f', 1).remove('.') + " Kb");
-    EXPECT_TRUE(w->StatusSize->Caption().contains(','));
-    EXPECT_EQ(w->StatusSample->Caption(), "0:00.000");
+    EXPECT_EQ(QString::fromStdString(w->WaveFile1()->Wave()->FileName()), temp);
+    EXPECT_EQ(w->State().FrameSize, 4);
+    EXPECT_EQ(w->State().SilenceLevel, 0);
+    EXPECT_NEAR(w->State().TotalSamples, 180 * 44100, 1200);
+    EXPECT_EQ(w->Control<TMMPanel>("StatusTime")->Caption(), "180,00 Sec");
+    EXPECT_EQ(w->Control<TMMPanel>("StatusSize")->Caption(), QLocale().toString(QFileInfo(temp).size() / 1024.0, 'f', 1).remove('.') + " Kb");
+    EXPECT_TRUE(w->Control<TMMPanel>("StatusSize")->Caption().contains(','));
+    EXPECT_EQ(w->Control<TMMPanel>("StatusSample")->Caption(), "0:00.000");
 
     // Scales: full view, the selection is the whole file.
-    EXPECT_EQ(w->ScrollDivisor, ScrollDivisorFor(w->TotalSamples));
-    EXPECT_EQ(w->ZoomSpin->value(), FitZoom(w->TotalSamples, 537));
-    EXPECT_EQ(w->ZoomSpin->maximum(), w->ZoomSpin->value());
-    EXPECT_EQ(w->OverviewStep, FitZoom(w->TotalSamples, 537));
-    EXPECT_EQ(w->SelStart, 0);
-    EXPECT_EQ(w->SelEnd, w->TotalSamples);
-    EXPECT_TRUE(w->ViewsReady);
+    EXPECT_EQ(w->State().ScrollDivisor, ScrollDivisorFor(w->State().TotalSamples));
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->value(), FitZoom(w->State().TotalSamples, 537));
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->maximum(), w->Control<QSpinBox>("ZoomSpin")->value());
+    EXPECT_EQ(w->State().OverviewStep, FitZoom(w->State().TotalSamples, 537));
+    EXPECT_EQ(w->State().SelStart, 0);
+    EXPECT_EQ(w->State().SelEnd, w->State().TotalSamples);
+    EXPECT_TRUE(w->State().ViewsReady);
 
     // Both channels shown, each view in its colours; the lower views take half the height.
-    EXPECT_TRUE(w->Oscope2->isVisible());
-    EXPECT_TRUE(w->Oscope4->isVisible());
-    EXPECT_EQ(w->Oscope1->Channel(), chLeft);
-    EXPECT_EQ(w->Oscope2->Channel(), chRight);
-    EXPECT_EQ(w->Oscope4->Channel(), chRight);
-    EXPECT_EQ(w->Oscope2->height(), (w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent()) / 2);
-    EXPECT_EQ(w->Oscope1->height() + w->Oscope2->height(), w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent());
-    EXPECT_GT(countColour(w->Oscope1, kLime), 2000);
-    EXPECT_GT(countColour(w->Oscope2, kLime), 1000);
-    EXPECT_GT(countColour(w->Oscope3, kBlue), 2000);
-    EXPECT_GT(countColour(w->Oscope4, kRed), 1000);
-    EXPECT_EQ(w->Oscope3->cursor().shape(), Qt::BitmapCursor);  // the zoom cursor
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope2")->isVisible());
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope4")->isVisible());
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->Channel(), chLeft);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope2")->Channel(), chRight);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope4")->Channel(), chRight);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope2")->height(), (w->Control<TMMPanel>("MMPanel1")->height() - 2 * w->Control<TMMPanel>("MMPanel1")->BevelExtent()) / 2);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->height() + w->Control<TMMOscope>("Oscope2")->height(), w->Control<TMMPanel>("MMPanel1")->height() - 2 * w->Control<TMMPanel>("MMPanel1")->BevelExtent());
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope1"), kLime), 2000);
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope2"), kLime), 1000);
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope3"), kBlue), 2000);
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope4"), kRed), 1000);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope3")->cursor().shape(), Qt::BitmapCursor);  // the zoom cursor
 
     // Navigation enabled, playback not (no output device yet), the marker column filled.
-    EXPECT_TRUE(w->btnZoomMais->isEnabled());
-    EXPECT_TRUE(w->btnZoomMenos->isEnabled());
-    EXPECT_TRUE(w->FullViewBtn->isEnabled());
-    EXPECT_TRUE(w->ZoomSpin->isEnabled());
-    EXPECT_FALSE(w->PlayBtn->isEnabled());
-    EXPECT_TRUE(w->PBotoes->isEnabled());
-    EXPECT_EQ(w->EdIntroducao->text(), "0:12.500");
-    EXPECT_EQ(w->EdInicio->text(), "0:00.300");
-    EXPECT_EQ(w->EdFim->text(), "2:58.100");
-    EXPECT_EQ(w->EdInicioRefrao->text(), "1:01.000");
-    EXPECT_EQ(w->EdFinalRefrao->text(), "1:31.250");
-    EXPECT_EQ(w->EdMixagem->text(), "2:55.000");
-    EXPECT_EQ(w->MemoComentario->toPlainText(), "boa para a tarde");
-    EXPECT_EQ(w->IntroText, "0:12.500");
-    EXPECT_EQ(w->MixText, "2:55.000");
-    EXPECT_EQ(w->CommentText, "boa para a tarde");
-    EXPECT_EQ(w->EdCarimbo->text(), "");
-    EXPECT_FALSE(w->PVinhetas->isVisible());
+    EXPECT_TRUE(w->Control<TPNGButton>("btnZoomMais")->isEnabled());
+    EXPECT_TRUE(w->Control<TPNGButton>("btnZoomMenos")->isEnabled());
+    EXPECT_TRUE(w->Control<TPNGButton>("FullViewBtn")->isEnabled());
+    EXPECT_TRUE(w->Control<QSpinBox>("ZoomSpin")->isEnabled());
+    EXPECT_FALSE(w->Control<TPNGButton>("PlayBtn")->isEnabled());
+    EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
+    EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:12.500");
+    EXPECT_EQ(w->Control<QLineEdit>("EdInicio")->text(), "0:00.300");
+    EXPECT_EQ(w->Control<QLineEdit>("EdFim")->text(), "2:58.100");
+    EXPECT_EQ(w->Control<QLineEdit>("EdInicioRefrao")->text(), "1:01.000");
+    EXPECT_EQ(w->Control<QLineEdit>("EdFinalRefrao")->text(), "1:31.250");
+    EXPECT_EQ(w->Control<QLineEdit>("EdMixagem")->text(), "2:55.000");
+    EXPECT_EQ(w->Control<QPlainTextEdit>("MemoComentario")->toPlainText(), "boa para a tarde");
+    EXPECT_EQ(w->State().IntroText, "0:12.500");
+    EXPECT_EQ(w->State().MixText, "2:55.000");
+    EXPECT_EQ(w->State().CommentText, "boa para a tarde");
+    EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
+    EXPECT_FALSE(w->Control<TMMPanel>("PVinhetas")->isVisible());
 
     // Pictures for the README: the whole song, then a stretch picked in the overview with a
     // selection in it.
     savePicture(w, "editor-full.png", folder());
-    QTest::mousePress(w->Oscope3, Qt::LeftButton, {}, QPoint(180, 20));
-    QTest::mouseMove(w->Oscope3, QPoint(230, 20));
-    QTest::mouseRelease(w->Oscope3, Qt::LeftButton, {}, QPoint(230, 20));
-    EXPECT_EQ(w->ViewOffset, 180 * w->OverviewStep);
-    EXPECT_LT(w->ZoomSpin->value(), w->ZoomSpin->maximum() / 5);
-    EXPECT_TRUE(w->ScrollBar1->isEnabled());
-    QTest::mouseClick(w->Oscope1, Qt::LeftButton, {}, QPoint(140, 40));
-    QTest::mouseClick(w->Oscope1, Qt::RightButton, {}, QPoint(390, 40));
-    EXPECT_EQ(w->SelStart, w->PixelToSample(140));
-    EXPECT_EQ(w->SelEnd, w->PixelToSample(390));
+    QTest::mousePress(w->Control<TMMOscope>("Oscope3"), Qt::LeftButton, {}, QPoint(180, 20));
+    QTest::mouseMove(w->Control<TMMOscope>("Oscope3"), QPoint(230, 20));
+    QTest::mouseRelease(w->Control<TMMOscope>("Oscope3"), Qt::LeftButton, {}, QPoint(230, 20));
+    EXPECT_EQ(w->State().ViewOffset, 180 * w->State().OverviewStep);
+    EXPECT_LT(w->Control<QSpinBox>("ZoomSpin")->value(), w->Control<QSpinBox>("ZoomSpin")->maximum() / 5);
+    EXPECT_TRUE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());
+    QTest::mouseClick(w->Control<TMMOscope>("Oscope1"), Qt::LeftButton, {}, QPoint(140, 40));
+    QTest::mouseClick(w->Control<TMMOscope>("Oscope1"), Qt::RightButton, {}, QPoint(390, 40));
+    EXPECT_EQ(w->State().SelStart, w->PixelToSample(140));
+    EXPECT_EQ(w->State().SelEnd, w->PixelToSample(390));
     savePicture(w, "editor-zoomed.png", folder());
 }
 
 TEST_F(LoadAudioTest, MonoSongHidesTheLowerViews) {
     ASSERT_TRUE(monoOk_);
     TFrmTessivo* w = open(copySong("mono.mp3", "mono.mp3"));
-    ASSERT_TRUE(w->Loaded) << messages();
-    EXPECT_EQ(w->FrameSize, 2);
-    EXPECT_TRUE(w->Oscope2->isHidden());
-    EXPECT_TRUE(w->Oscope4->isHidden());
-    for (TMMOscope* v : {w->Oscope1, w->Oscope2, w->Oscope3, w->Oscope4}) EXPECT_EQ(v->Channel(), chBoth);
-    EXPECT_EQ(w->Oscope1->height(), w->MMPanel1->height() - 2 * w->MMPanel1->BevelExtent());
-    EXPECT_EQ(w->Oscope3->height(), w->MMPanel3->height() - 2 * w->MMPanel3->BevelExtent());
-    EXPECT_EQ(w->ViewSampleCount(w->Oscope1), 537);
-    EXPECT_GT(countColour(w->Oscope1, kLime), 2000);
-    EXPECT_GT(countColour(w->Oscope3, kBlue), 2000);
-    EXPECT_EQ(w->StatusTime->Caption(), "8,00 Sec");
+    ASSERT_TRUE(w->State().Loaded) << messages();
+    EXPECT_EQ(w->State().FrameSize, 2);
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope2")->isHidden());
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope4")->isHidden());
+    for (TMMOscope* v : {w->Control<TMMOscope>("Oscope1"), w->Control<TMMOscope>("Oscope2"), w->Control<TMMOscope>("Oscope3"), w->Control<TMMOscope>("Oscope4")}) EXPECT_EQ(v->Channel(), chBoth);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->height(), w->Control<TMMPanel>("MMPanel1")->height() - 2 * w->Control<TMMPanel>("MMPanel1")->BevelExtent());
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope3")->height(), w->Control<TMMPanel>("MMPanel3")->height() - 2 * w->Control<TMMPanel>("MMPanel3")->BevelExtent());
+    EXPECT_EQ(w->ViewSampleCount(w->Control<TMMOscope>("Oscope1")), 537);
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope1"), kLime), 2000);
+    EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope3"), kBlue), 2000);
+    EXPECT_EQ(w->Control<TMMPanel>("StatusTime")->Caption(), "8,00 Sec");
 }
 
 // The stored stamp file is folder + "\" + catalogue file name: the name is found by prefix,
@@ -204,10 +204,10 @@ TEST_F(LoadAudioTest, StampShowsTheJingleNameFromTheCatalogue) {
         const std::string song = copySong("mono.mp3", "carimbo.mp3");
         ASSERT_TRUE(tag(song, "", "", "0:03.000", c.stampFile, "", "", "", "", ""));
         TFrmTessivo* w = open(song);
-        ASSERT_TRUE(w->DB_Quelt->Connected()) << messages();
-        EXPECT_EQ(w->EdCarimbo->text(), QString::fromUtf8(c.name));
-        EXPECT_EQ(w->StampFileText, QString::fromUtf8(c.stampFile));  // kept as read
-        EXPECT_EQ(w->StampTimeText, "0:03.000");
+        ASSERT_TRUE(w->Database()->Connected()) << messages();
+        EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), QString::fromUtf8(c.name));
+        EXPECT_EQ(w->State().StampFileText, QString::fromUtf8(c.stampFile));  // kept as read
+        EXPECT_EQ(w->State().StampTimeText, "0:03.000");
         window_.reset();
     }
     EXPECT_EQ(messages(), "");
@@ -220,20 +220,20 @@ TEST_F(LoadAudioTest, StampWithoutCatalogueShowsTheDatabaseError) {
     const std::string song = copySong("mono.mp3", "carimbo.mp3");
     ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
     TFrmTessivo* w = open(song);
-    EXPECT_TRUE(w->Loaded);
+    EXPECT_TRUE(w->State().Loaded);
     EXPECT_EQ(messages().rfind("error: ", 0), 0u) << messages();
-    EXPECT_EQ(w->EdIntroducao->text(), "0:01.000");
-    EXPECT_EQ(w->StampFileText, "Vinhetas\\abc.mp3");
-    EXPECT_EQ(w->EdCarimbo->text(), "");
-    EXPECT_EQ(w->CommentText, "");
-    EXPECT_TRUE(w->PBotoes->isEnabled());
+    EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:01.000");
+    EXPECT_EQ(w->State().StampFileText, "Vinhetas\\abc.mp3");
+    EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
+    EXPECT_EQ(w->State().CommentText, "");
+    EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
 }
 
 TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {
     TFrmTessivo* w = open(dir_.file("sumiu.mp3"));
     EXPECT_EQ(exitCode_, 0);
     EXPECT_EQ(messages(), "message: O arquivo do áudio selecionado não foi encontrado.\n");
-    EXPECT_FALSE(w->Loaded);
+    EXPECT_FALSE(w->State().Loaded);
     EXPECT_FALSE(QFileInfo::exists(QDir(folder()).filePath("Temp.wav")));
 }
 
@@ -245,8 +245,8 @@ TEST_F(LoadAudioTest, FileThatIsNoAudioIsReportedAndNothingIsLoaded) {
     TFrmTessivo* w = open(text);
     EXPECT_EQ(exitCode_, -1);
     EXPECT_NE(messages().find("This is not a valid Audiofile"), std::string::npos) << messages();
-    EXPECT_FALSE(w->Loaded);
-    EXPECT_FALSE(w->btnZoomMais->isEnabled());
+    EXPECT_FALSE(w->State().Loaded);
+    EXPECT_FALSE(w->Control<TPNGButton>("btnZoomMais")->isEnabled());
     EXPECT_TRUE(w->isVisible());
     EXPECT_FALSE(QFileInfo::exists(QDir(folder()).filePath("Temp.wav")));
 }
@@ -257,30 +257,30 @@ TEST_F(LoadAudioTest, ReloadKeepsTheOpenTempWavIntactUntilItIsClosed) {
     ASSERT_TRUE(monoOk_ && stereoOk_);
     const std::string song = copySong("mono.mp3", "a.mp3");
     TFrmTessivo* w = open(song);
-    ASSERT_TRUE(w->Loaded) << messages();
-    const int32_t monoFrames = w->TotalSamples;
+    ASSERT_TRUE(w->State().Loaded) << messages();
+    const int32_t monoFrames = w->State().TotalSamples;
 
     // A second reader of the shown file, as playback would be.
     const QString temp = QDir(folder()).filePath("Temp.wav");
-    w->TempFile->Wave()->SetFileName(temp.toStdString());
-    w->TempFile->Wave()->OpenFile();
+    w->PlaybackFile()->Wave()->SetFileName(temp.toStdString());
+    w->PlaybackFile()->Wave()->OpenFile();
     std::vector<uint8_t> before(65536), after(65536);
-    w->TempFile->Wave()->SetPosition(100000);
-    ASSERT_EQ(w->TempFile->Wave()->ReadDataBytes(before.data(), 65536), 65536);
+    w->PlaybackFile()->Wave()->SetPosition(100000);
+    ASSERT_EQ(w->PlaybackFile()->Wave()->ReadDataBytes(before.data(), 65536), 65536);
 
-    w->ArgumentPath = QString::fromStdString(copySong("song.mp3", "b.mp3"));
+    w->State().ArgumentPath = QString::fromStdString(copySong("song.mp3", "b.mp3"));
     w->LoadAudio();
-    ASSERT_TRUE(w->Loaded) << messages();
+    ASSERT_TRUE(w->State().Loaded) << messages();
     EXPECT_EQ(messages(), "");
-    EXPECT_GT(w->TotalSamples, 20 * monoFrames);
-    EXPECT_TRUE(w->Oscope2->isVisible());
-    EXPECT_EQ(w->SelEnd, w->TotalSamples);
+    EXPECT_GT(w->State().TotalSamples, 20 * monoFrames);
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope2")->isVisible());
+    EXPECT_EQ(w->State().SelEnd, w->State().TotalSamples);
     EXPECT_FALSE(QFileInfo::exists(temp + ".prev"));
 
-    w->TempFile->Wave()->SetPosition(100000);
-    ASSERT_EQ(w->TempFile->Wave()->ReadDataBytes(after.data(), 65536), 65536);
+    w->PlaybackFile()->Wave()->SetPosition(100000);
+    ASSERT_EQ(w->PlaybackFile()->Wave()->ReadDataBytes(after.data(), 65536), 65536);
     EXPECT_EQ(before, after);
-    w->TempFile->Wave()->CloseFile();
+    w->PlaybackFile()->Wave()->CloseFile();
 }
 
 }  // namespace
@@ -303,9 +303,9 @@ TEST_F(LoadAudioTest, FailedImportShowsOneMessageAndStillReadsTheMarkers) {
 
     EXPECT_EQ(messages(), "error: " + std::string(SImportWriteFailed) + "\n");
     EXPECT_EQ(exitCode_, -1);
-    EXPECT_FALSE(w->Loaded);
-    EXPECT_FALSE(w->btnZoomMais->isEnabled());
+    EXPECT_FALSE(w->State().Loaded);
+    EXPECT_FALSE(w->Control<TPNGButton>("btnZoomMais")->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(volume + "/Temp.wav")));
-    EXPECT_TRUE(w->PBotoes->isEnabled());
-    EXPECT_EQ(w->EdIntroducao->text(), "0:12.500");
+    EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
+    EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:12.500");
 }

@@ -75,65 +75,65 @@ TEST_F(MainWindowTest, WindowFrameAndMainAreas) {
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
 
-    EXPECT_EQ(inWindow(w->StatusPanel), QRect(0, 361, 764, 32));
-    EXPECT_EQ(inWindow(w->Panel6), QRect(0, 0, 764, 361));
-    EXPECT_EQ(w->PBotoes->width(), 211);
-    EXPECT_EQ(inWindow(w->PBotoes).right(), inWindow(w->Panel6).right() - 1);  // docked right inside the frame
-    EXPECT_EQ(inWindow(w->Panel7).right() + 1, inWindow(w->PBotoes).left());
+    EXPECT_EQ(inWindow(w->Control<TMMPanel>("StatusPanel")), QRect(0, 361, 764, 32));
+    EXPECT_EQ(inWindow(w->Control<TMMPanel>("Panel6")), QRect(0, 0, 764, 361));
+    EXPECT_EQ(w->Control<TMMPanel>("PBotoes")->width(), 211);
+    EXPECT_EQ(inWindow(w->Control<TMMPanel>("PBotoes")).right(), inWindow(w->Control<TMMPanel>("Panel6")).right() - 1);  // docked right inside the frame
+    EXPECT_EQ(inWindow(w->Control<TMMPanel>("Panel7")).right() + 1, inWindow(w->Control<TMMPanel>("PBotoes")).left());
 
     // The waveform area: the detail frame, the scroll bar right under it, then the overview.
-    EXPECT_EQ(w->MMPanel1->width(), 549);
-    EXPECT_EQ(w->MMPanel1->BevelExtent(), 6);
-    EXPECT_EQ(w->MMPanel1->Color(), clBlack);
-    EXPECT_EQ(w->Oscope1->geometry().topLeft(), QPoint(6, 6));
-    EXPECT_EQ(w->Oscope1->width(), 537);
-    EXPECT_EQ(w->Oscope1->height(), w->MMPanel1->height() - 12);
-    EXPECT_TRUE(w->Oscope2->isHidden());
-    EXPECT_EQ(inWindow(w->ScrollBar1).top(), inWindow(w->MMPanel1).bottom() + 1);
-    EXPECT_EQ(inWindow(w->ScrollBar1).bottom() + 1, inWindow(w->MMPanel2).top());
-    EXPECT_EQ(inWindow(w->ScrollBar1).width(), 549);
-    EXPECT_EQ(inWindow(w->MMPanel2).bottom(), inWindow(w->Panel7).bottom() - 1);
-    EXPECT_EQ(w->MMPanel2->height(), 76);
-    EXPECT_EQ(w->MMPanel3->height(), 58);
-    EXPECT_EQ(w->MMPanel4->height(), 7);
-    EXPECT_EQ(w->MMPanel4->geometry().bottom(), w->MMPanel2->height() - 1 - w->MMPanel2->BevelExtent());
-    EXPECT_EQ(w->Oscope3->width(), 537);
-    EXPECT_EQ(w->Oscope3->height(), 56);
-    EXPECT_TRUE(w->Oscope4->isHidden());  // its height is set by the view layout
-    EXPECT_EQ(w->Gauge1->geometry(), QRect(1, 1, 537, 5));
-    EXPECT_EQ(w->Gauge1->BackColor(), clBlack);
-    EXPECT_EQ(w->Gauge1->ForeColor(), clYellow);
-    EXPECT_FALSE(w->Gauge1->ShowText());
-    EXPECT_EQ(w->Gauge1->MinValue(), 0);
-    EXPECT_EQ(w->Gauge1->MaxValue(), 100);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel1")->width(), 549);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel1")->BevelExtent(), 6);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel1")->Color(), clBlack);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->geometry().topLeft(), QPoint(6, 6));
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->width(), 537);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope1")->height(), w->Control<TMMPanel>("MMPanel1")->height() - 12);
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope2")->isHidden());
+    EXPECT_EQ(inWindow(w->Control<QScrollBar>("ScrollBar1")).top(), inWindow(w->Control<TMMPanel>("MMPanel1")).bottom() + 1);
+    EXPECT_EQ(inWindow(w->Control<QScrollBar>("ScrollBar1")).bottom() + 1, inWindow(w->Control<TMMPanel>("MMPanel2")).top());
+    EXPECT_EQ(inWindow(w->Control<QScrollBar>("ScrollBar1")).width(), 549);
+    EXPECT_EQ(inWindow(w->Control<TMMPanel>("MMPanel2")).bottom(), inWindow(w->Control<TMMPanel>("Panel7")).bottom() - 1);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel2")->height(), 76);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel3")->height(), 58);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel4")->height(), 7);
+    EXPECT_EQ(w->Control<TMMPanel>("MMPanel4")->geometry().bottom(), w->Control<TMMPanel>("MMPanel2")->height() - 1 - w->Control<TMMPanel>("MMPanel2")->BevelExtent());
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope3")->width(), 537);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope3")->height(), 56);
+    EXPECT_TRUE(w->Control<TMMOscope>("Oscope4")->isHidden());  // its height is set by the view layout
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->geometry(), QRect(1, 1, 537, 5));
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->BackColor(), clBlack);
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->ForeColor(), clYellow);
+    EXPECT_FALSE(w->Control<TMMGauge>("Gauge1")->ShowText());
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->MinValue(), 0);
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->MaxValue(), 100);
 
-    EXPECT_FALSE(w->ScrollBar1->isEnabled());
-    EXPECT_EQ(w->ScrollBar1->orientation(), Qt::Horizontal);
-    EXPECT_EQ(w->ScrollBar1->maximum(), 32767);
-    EXPECT_EQ(w->ScrollBar1->pageStep(), 50);
+    EXPECT_FALSE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->orientation(), Qt::Horizontal);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->maximum(), 32767);
+    EXPECT_EQ(w->Control<QScrollBar>("ScrollBar1")->pageStep(), 50);
 
     // The two hidden panels over the top-left corner.
-    for (TMMPanel* p : {w->PVinhetas, w->PComentario}) {
+    for (TMMPanel* p : {w->Control<TMMPanel>("PVinhetas"), w->Control<TMMPanel>("PComentario")}) {
         EXPECT_TRUE(p->isHidden());
         EXPECT_EQ(p->geometry(), QRect(0, 0, 765, 124));
         EXPECT_EQ(p->parentWidget(), w.get());
     }
-    EXPECT_EQ(w->PComentario->BevelExtent(), 0);
-    EXPECT_EQ(w->MemoComentario->size(), QSize(553, 89));
-    EXPECT_EQ(w->SpeedButton19->Caption(), QString::fromUtf8("Gravar Comentário"));
-    EXPECT_EQ(w->SpeedButton18->Caption(), "Inserir Carimbo");
-    EXPECT_EQ(w->DBGrid4->columnWidth(0), 443);
-    EXPECT_EQ(w->DBGrid4->columnWidth(1), 67);
-    EXPECT_EQ(w->DBGrid4->model()->headerData(0, Qt::Horizontal).toString(), "Vinheta");
-    EXPECT_EQ(w->DBGrid4->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("Duração"));
-    EXPECT_EQ(w->DBGrid4->editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(w->DBGrid4->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_NE(w->EdBuscarVinhetas, nullptr);
+    EXPECT_EQ(w->Control<TMMPanel>("PComentario")->BevelExtent(), 0);
+    EXPECT_EQ(w->Control<QPlainTextEdit>("MemoComentario")->size(), QSize(553, 89));
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton19")->Caption(), QString::fromUtf8("Gravar Comentário"));
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton18")->Caption(), "Inserir Carimbo");
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->columnWidth(0), 443);
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->columnWidth(1), 67);
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->model()->headerData(0, Qt::Horizontal).toString(), "Vinheta");
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("Duração"));
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(w->Control<QTableView>("DBGrid4")->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_NE(w->Control<QLineEdit>("EdBuscarVinhetas"), nullptr);
 }
 
 TEST_F(MainWindowTest, MarkerColumnRowsCaptionsHintsAndStates) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
-    EXPECT_FALSE(w->PBotoes->isEnabled());  // enabled by the first load
+    EXPECT_FALSE(w->Control<TMMPanel>("PBotoes")->isEnabled());  // enabled by the first load
 
     struct Row {
         TPNGButton* show;
@@ -143,13 +143,13 @@ TEST_F(MainWindowTest, MarkerColumnRowsCaptionsHintsAndStates) {
         TPNGButton* clear;
     };
     const Row rows[] = {
-        {w->BFindIntro, w->SpeedButton1, "Introdução", w->EdIntroducao, w->BLimpaIntro},
-        {w->BFindInicio, w->SpeedButton9, "Início", w->EdInicio, w->BLimpaInicio},
-        {w->BFindFim, w->SpeedButton11, "Fim", w->EdFim, w->BLimpaFim},
-        {w->BFindRefInicio, w->SpeedButton10, "Início do Refrão", w->EdInicioRefrao, w->BLimpaInicioRefrao},
-        {w->BFindRefFim, w->SpeedButton12, "Final do Refrão", w->EdFinalRefrao, w->BLimpaFimRefrao},
-        {w->BFindMix, w->SpeedButton13, "Mixagem", w->EdMixagem, w->BLimpaMixagem},
-        {w->BFindCarimbo, w->SpeedButton14, "Carimbo", w->EdCarimbo, w->BLimpaCarimbo},
+        {w->Control<TPNGButton>("BFindIntro"), w->Control<TPNGButton>("SpeedButton1"), "Introdução", w->Control<QLineEdit>("EdIntroducao"), w->Control<TPNGButton>("BLimpaIntro")},
+        {w->Control<TPNGButton>("BFindInicio"), w->Control<TPNGButton>("SpeedButton9"), "Início", w->Control<QLineEdit>("EdInicio"), w->Control<TPNGButton>("BLimpaInicio")},
+        {w->Control<TPNGButton>("BFindFim"), w->Control<TPNGButton>("SpeedButton11"), "Fim", w->Control<QLineEdit>("EdFim"), w->Control<TPNGButton>("BLimpaFim")},
+        {w->Control<TPNGButton>("BFindRefInicio"), w->Control<TPNGButton>("SpeedButton10"), "Início do Refrão", w->Control<QLineEdit>("EdInicioRefrao"), w->Control<TPNGButton>("BLimpaInicioRefrao")},
+        {w->Control<TPNGButton>("BFindRefFim"), w->Control<TPNGButton>("SpeedButton12"), "Final do Refrão", w->Control<QLineEdit>("EdFinalRefrao"), w->Control<TPNGButton>("BLimpaFimRefrao")},
+        {w->Control<TPNGButton>("BFindMix"), w->Control<TPNGButton>("SpeedButton13"), "Mixagem", w->Control<QLineEdit>("EdMixagem"), w->Control<TPNGButton>("BLimpaMixagem")},
+        {w->Control<TPNGButton>("BFindCarimbo"), w->Control<TPNGButton>("SpeedButton14"), "Carimbo", w->Control<QLineEdit>("EdCarimbo"), w->Control<TPNGButton>("BLimpaCarimbo")},
     };
     int previousTop = -1;
     for (const Row& r : rows) {
@@ -169,7 +169,7 @@ TEST_F(MainWindowTest, MarkerColumnRowsCaptionsHintsAndStates) {
         EXPECT_LT(r.show->geometry().right(), r.set->geometry().left());
         EXPECT_LT(r.set->geometry().right(), r.edit->geometry().left());
         EXPECT_LT(r.edit->geometry().right(), r.clear->geometry().left());
-        EXPECT_LE(r.clear->geometry().right(), w->PBotoes->width() - 1 - w->PBotoes->BevelExtent());
+        EXPECT_LE(r.clear->geometry().right(), w->Control<TMMPanel>("PBotoes")->width() - 1 - w->Control<TMMPanel>("PBotoes")->BevelExtent());
         EXPECT_EQ(r.edit->y(), r.set->y());
         EXPECT_GT(r.set->y(), previousTop);
         previousTop = r.set->y();
@@ -178,89 +178,89 @@ TEST_F(MainWindowTest, MarkerColumnRowsCaptionsHintsAndStates) {
                            r.set->fontMetrics().horizontalAdvance(r.set->Caption());
         EXPECT_LE(needed, r.set->width());
     }
-    EXPECT_GT(w->EdCarimbo->width(), w->EdIntroducao->width());
-    EXPECT_EQ(w->SpeedButton15->Caption(), QString::fromUtf8("Inserir Comentário"));
-    EXPECT_EQ(w->SpeedButton15->geometry().left(), w->SpeedButton1->geometry().left());
-    EXPECT_EQ(w->SpeedButton15->geometry().right(), w->EdIntroducao->geometry().right());
-    EXPECT_GT(w->SpeedButton15->y(), previousTop);
-    EXPECT_EQ(w->BLimpaComentario->toolTip(), QString::fromUtf8("Limpar marcação"));
-    EXPECT_EQ(w->btnCancelarMarcacoes->Caption(), QString::fromUtf8("Cancelar Marcações"));
-    EXPECT_EQ(w->btnGravarMarcacoes->Caption(), QString::fromUtf8("Gravar Marcações"));
-    EXPECT_EQ(w->btnCancelarMarcacoes->size(), QSize(150, 37));
-    EXPECT_EQ(w->btnGravarMarcacoes->size(), QSize(150, 37));
-    EXPECT_GT(w->btnCancelarMarcacoes->y(), w->SpeedButton15->y());
-    EXPECT_LE(w->btnGravarMarcacoes->geometry().bottom(), w->PBotoes->height() - 2);
+    EXPECT_GT(w->Control<QLineEdit>("EdCarimbo")->width(), w->Control<QLineEdit>("EdIntroducao")->width());
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton15")->Caption(), QString::fromUtf8("Inserir Comentário"));
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton15")->geometry().left(), w->Control<TPNGButton>("SpeedButton1")->geometry().left());
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton15")->geometry().right(), w->Control<QLineEdit>("EdIntroducao")->geometry().right());
+    EXPECT_GT(w->Control<TPNGButton>("SpeedButton15")->y(), previousTop);
+    EXPECT_EQ(w->Control<TPNGButton>("BLimpaComentario")->toolTip(), QString::fromUtf8("Limpar marcação"));
+    EXPECT_EQ(w->Control<TPNGButton>("btnCancelarMarcacoes")->Caption(), QString::fromUtf8("Cancelar Marcações"));
+    EXPECT_EQ(w->Control<TPNGButton>("btnGravarMarcacoes")->Caption(), QString::fromUtf8("Gravar Marcações"));
+    EXPECT_EQ(w->Control<TPNGButton>("btnCancelarMarcacoes")->size(), QSize(150, 37));
+    EXPECT_EQ(w->Control<TPNGButton>("btnGravarMarcacoes")->size(), QSize(150, 37));
+    EXPECT_GT(w->Control<TPNGButton>("btnCancelarMarcacoes")->y(), w->Control<TPNGButton>("SpeedButton15")->y());
+    EXPECT_LE(w->Control<TPNGButton>("btnGravarMarcacoes")->geometry().bottom(), w->Control<TMMPanel>("PBotoes")->height() - 2);
 }
 
 TEST_F(MainWindowTest, StatusBarButtonsCellsAndZoomSpin) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
-    const std::vector<TPNGButton*> glyphs = {w->BInicio, w->BFim, w->StopBtn, w->PlayBtn,
-                                             w->btnZoomMenos, w->btnZoomMais, w->FullViewBtn};
+    const std::vector<TPNGButton*> glyphs = {w->Control<TPNGButton>("BInicio"), w->Control<TPNGButton>("BFim"), w->Control<TPNGButton>("StopBtn"), w->Control<TPNGButton>("PlayBtn"),
+                                             w->Control<TPNGButton>("btnZoomMenos"), w->Control<TPNGButton>("btnZoomMais"), w->Control<TPNGButton>("FullViewBtn")};
     int left = -1;
     for (TPNGButton* b : glyphs) {
         SCOPED_TRACE(b->objectName().toStdString());
-        EXPECT_EQ(b->parentWidget(), w->StatusPanel);
+        EXPECT_EQ(b->parentWidget(), w->Control<TMMPanel>("StatusPanel"));
         EXPECT_EQ(b->size(), QSize(28, 28));
         EXPECT_FALSE(b->isEnabled());
         EXPECT_FALSE(b->Glyph().isNull());
         EXPECT_GT(b->x(), left);
         left = b->x();
     }
-    EXPECT_EQ(w->PlayBtn->GroupIndex(), 2);
-    EXPECT_TRUE(w->PlayBtn->AllowAllUp());
-    EXPECT_FALSE(w->PlayBtn->Down());
+    EXPECT_EQ(w->Control<TPNGButton>("PlayBtn")->GroupIndex(), 2);
+    EXPECT_TRUE(w->Control<TPNGButton>("PlayBtn")->AllowAllUp());
+    EXPECT_FALSE(w->Control<TPNGButton>("PlayBtn")->Down());
 
-    EXPECT_TRUE(w->ZoomSpin->isHidden());
-    EXPECT_FALSE(w->ZoomSpin->isEnabled());
-    EXPECT_EQ(w->ZoomSpin->minimum(), 1);
-    EXPECT_EQ(w->ZoomSpin->singleStep(), 100);
-    EXPECT_LE(QString::number(w->ZoomSpin->maximum()).size(), 5);
-    EXPECT_GT(w->ZoomSpin->x(), w->FullViewBtn->x());
+    EXPECT_TRUE(w->Control<QSpinBox>("ZoomSpin")->isHidden());
+    EXPECT_FALSE(w->Control<QSpinBox>("ZoomSpin")->isEnabled());
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->minimum(), 1);
+    EXPECT_EQ(w->Control<QSpinBox>("ZoomSpin")->singleStep(), 100);
+    EXPECT_LE(QString::number(w->Control<QSpinBox>("ZoomSpin")->maximum()).size(), 5);
+    EXPECT_GT(w->Control<QSpinBox>("ZoomSpin")->x(), w->Control<TPNGButton>("FullViewBtn")->x());
 
     // Status4 right of the buttons, its cells left to right: position, duration, size.
-    EXPECT_GT(w->Status4->x(), w->FullViewBtn->geometry().right());
-    EXPECT_EQ(w->StatusSample->width(), 69);
-    EXPECT_EQ(w->StatusTime->width(), 68);
-    EXPECT_EQ(w->StatusSize->width(), 75);
-    EXPECT_EQ(w->StatusSample->geometry().right() + 1, w->StatusTime->x());
-    EXPECT_EQ(w->StatusTime->geometry().right() + 1, w->StatusSize->x());
-    for (TMMPanel* cell : {w->StatusSample, w->StatusTime, w->StatusSize}) {
+    EXPECT_GT(w->Control<TMMPanel>("Status4")->x(), w->Control<TPNGButton>("FullViewBtn")->geometry().right());
+    EXPECT_EQ(w->Control<TMMPanel>("StatusSample")->width(), 69);
+    EXPECT_EQ(w->Control<TMMPanel>("StatusTime")->width(), 68);
+    EXPECT_EQ(w->Control<TMMPanel>("StatusSize")->width(), 75);
+    EXPECT_EQ(w->Control<TMMPanel>("StatusSample")->geometry().right() + 1, w->Control<TMMPanel>("StatusTime")->x());
+    EXPECT_EQ(w->Control<TMMPanel>("StatusTime")->geometry().right() + 1, w->Control<TMMPanel>("StatusSize")->x());
+    for (TMMPanel* cell : {w->Control<TMMPanel>("StatusSample"), w->Control<TMMPanel>("StatusTime"), w->Control<TMMPanel>("StatusSize")}) {
         EXPECT_EQ(cell->BevelExtent(), 2);  // border band 1 + lowered inner bevel 1
         EXPECT_EQ(cell->Alignment(), taLeftJustify);
         EXPECT_TRUE(cell->Caption().isEmpty());
     }
     // "Fechar" at the right end, enabled.
-    EXPECT_EQ(w->SpeedButton16->Caption(), "Fechar");
-    EXPECT_TRUE(w->SpeedButton16->isEnabled());
-    EXPECT_GT(w->SpeedButton16->x(), w->Status4->geometry().right());
-    EXPECT_EQ(w->SpeedButton16->geometry().right(), w->StatusPanel->width() - 1 - w->StatusPanel->BevelExtent());
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton16")->Caption(), "Fechar");
+    EXPECT_TRUE(w->Control<TPNGButton>("SpeedButton16")->isEnabled());
+    EXPECT_GT(w->Control<TPNGButton>("SpeedButton16")->x(), w->Control<TMMPanel>("Status4")->geometry().right());
+    EXPECT_EQ(w->Control<TPNGButton>("SpeedButton16")->geometry().right(), w->Control<TMMPanel>("StatusPanel")->width() - 1 - w->Control<TMMPanel>("StatusPanel")->BevelExtent());
 }
 
 TEST_F(MainWindowTest, ComponentsAndInitialState) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
-    EXPECT_EQ(w->ArgumentPath, "/nonexistent/song.mp3");
-    EXPECT_FALSE(w->Loaded);
-    EXPECT_FALSE(w->Dragging);
-    EXPECT_FALSE(w->Playing);
-    EXPECT_FALSE(w->TimerTessivo->isActive());
-    EXPECT_EQ(w->TimerTessivo->interval(), 50);
-    EXPECT_EQ(w->Action1->text(), "Sair");
-    EXPECT_EQ(w->Action1->shortcut(), QKeySequence(Qt::Key_Escape));
-    EXPECT_EQ(w->Action2->shortcut(), QKeySequence(Qt::Key_Space));
-    EXPECT_EQ(w->MMWaveFile1->BufferSize(), 100000);
-    EXPECT_EQ(w->TempFile->BufferSize(), 100000);
-    EXPECT_EQ(w->MMWaveFile1->Name(), "MMWaveFile1");
+    EXPECT_EQ(w->State().ArgumentPath, "/nonexistent/song.mp3");
+    EXPECT_FALSE(w->State().Loaded);
+    EXPECT_FALSE(w->State().Dragging);
+    EXPECT_FALSE(w->State().Playing);
+    EXPECT_FALSE(w->Control<QTimer>("TimerTessivo")->isActive());
+    EXPECT_EQ(w->Control<QTimer>("TimerTessivo")->interval(), 50);
+    EXPECT_EQ(w->Control<QAction>("Action1")->text(), "Sair");
+    EXPECT_EQ(w->Control<QAction>("Action1")->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_EQ(w->Control<QAction>("Action2")->shortcut(), QKeySequence(Qt::Key_Space));
+    EXPECT_EQ(w->WaveFile1()->BufferSize(), 100000);
+    EXPECT_EQ(w->PlaybackFile()->BufferSize(), 100000);
+    EXPECT_EQ(w->WaveFile1()->Name(), "MMWaveFile1");
 
-    EXPECT_EQ(w->DB_Quelt->Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=cobaltfin"}));
-    EXPECT_EQ(w->DB_Quelt->SQLDialect(), 1);
-    EXPECT_FALSE(w->DB_Quelt->LoginPrompt());
-    EXPECT_EQ(w->DB_Quelt->DefaultTransaction(), w->Trans_Quelt.get());
-    EXPECT_EQ(w->Trans_Quelt->Params(), (std::vector<std::string>{"read_committed", "rec_version", "nowait"}));
-    EXPECT_EQ(w->Q_Vinhetas->Database(), w->DB_Quelt.get());
-    EXPECT_EQ(w->Q_Vinhetas->Transaction(), w->Trans_Quelt.get());
-    ASSERT_EQ(w->Q_Vinhetas->SQL().size(), 6u);
-    EXPECT_EQ(w->Q_Vinhetas->SQL().front(), "SELECT Vin.*, CAST(LIST(Cav_Nome, ', ') AS VARCHAR(1000)) AS Cav_Nome");
-    EXPECT_EQ(w->Q_Vinhetas->SQL().back(), "Order by Vin.Vin_Codigo");
+    EXPECT_EQ(w->Database()->Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=cobaltfin"}));
+    EXPECT_EQ(w->Database()->SQLDialect(), 1);
+    EXPECT_FALSE(w->Database()->LoginPrompt());
+    EXPECT_EQ(w->Database()->DefaultTransaction(), w->Transaction());
+    EXPECT_EQ(w->Transaction()->Params(), (std::vector<std::string>{"read_committed", "rec_version", "nowait"}));
+    EXPECT_EQ(w->CatalogueQuery()->Database(), w->Database());
+    EXPECT_EQ(w->CatalogueQuery()->Transaction(), w->Transaction());
+    ASSERT_EQ(w->CatalogueQuery()->SQL().size(), 6u);
+    EXPECT_EQ(w->CatalogueQuery()->SQL().front(), "SELECT Vin.*, CAST(LIST(Cav_Nome, ', ') AS VARCHAR(1000)) AS Cav_Nome");
+    EXPECT_EQ(w->CatalogueQuery()->SQL().back(), "Order by Vin.Vin_Codigo");
 }
 
 TEST_F(MainWindowTest, NoArgumentOrEmptyArgumentEndsBeforeTheWindow) {
@@ -277,8 +277,8 @@ TEST_F(MainWindowTest, NoArgumentOrEmptyArgumentEndsBeforeTheWindow) {
 TEST_F(MainWindowTest, WithoutIniNoConnectionIsAttempted) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
     EXPECT_FALSE(w->ConnectionAttempted());
-    EXPECT_EQ(w->DB_Quelt->DatabaseName(), "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB");
-    EXPECT_FALSE(w->DB_Quelt->Connected());
+    EXPECT_EQ(w->Database()->DatabaseName(), "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB");
+    EXPECT_FALSE(w->Database()->Connected());
     EXPECT_EQ(messages(), "");
 }
 
@@ -305,8 +305,8 @@ TEST_F(MainWindowTest, IniWithoutUsablePathGivesOneConnectionMessage) {
         std::unique_ptr<TFrmTessivo> w(makeWindow());
         EXPECT_FALSE(w->Terminated());
         EXPECT_TRUE(w->ConnectionAttempted());
-        EXPECT_EQ(w->DB_Quelt->DatabaseName(), c.name);
-        EXPECT_FALSE(w->DB_Quelt->Connected());
+        EXPECT_EQ(w->Database()->DatabaseName(), c.name);
+        EXPECT_FALSE(w->Database()->Connected());
         EXPECT_EQ(messages(), "not a database, and the log"
                               "message: Não foi possível conectar com a base de dados.\n");
     }
@@ -315,7 +315,7 @@ TEST_F(MainWindowTest, IniWithoutUsablePathGivesOneConnectionMessage) {
 TEST_F(MainWindowTest, IniKeepsBackslashesOfAWindowsPath) {
     writeIni("[BANCO]\r\nCAMINHO=C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB\r\n");
     std::unique_ptr<TFrmTessivo> w(makeWindow());
-    EXPECT_EQ(w->DB_Quelt->DatabaseName(), "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB");
+    EXPECT_EQ(w->Database()->DatabaseName(), "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB");
     EXPECT_EQ(messages(), "message: Não foi possível conectar com a base de dados.\n");
 }
 
@@ -347,13 +347,13 @@ TEST_F(MainWindowTest, EscapeClosesFromAnyFocus) {
         ASSERT_TRUE(QTest::qWaitForWindowActive(w));
         QWidget* target = w;
         if (focus == 1) {
-            w->PComentario->show();
-            w->PComentario->raise();
-            target = w->MemoComentario;
+            w->Control<TMMPanel>("PComentario")->show();
+            w->Control<TMMPanel>("PComentario")->raise();
+            target = w->Control<QPlainTextEdit>("MemoComentario");
         } else if (focus == 2) {
-            w->PVinhetas->show();
-            w->PVinhetas->raise();
-            target = w->EdBuscarVinhetas;
+            w->Control<TMMPanel>("PVinhetas")->show();
+            w->Control<TMMPanel>("PVinhetas")->raise();
+            target = w->Control<QLineEdit>("EdBuscarVinhetas");
         }
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Escape);
@@ -368,7 +368,7 @@ TEST_F(MainWindowTest, FecharClosesTheWindow) {
     QPointer<TFrmTessivo> w = makeWindow();
     w->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-    QTest::mouseClick(w->SpeedButton16, Qt::LeftButton);
+    QTest::mouseClick(w->Control<TPNGButton>("SpeedButton16"), Qt::LeftButton);
     EXPECT_FALSE(w->isVisible());
     deletePending();
     EXPECT_TRUE(w.isNull());
@@ -394,7 +394,7 @@ TEST_F(MainWindowTest, PictureOfTheMainWindow) {
     w->ExitProcess = [](int) {};
     w->show();  // loads the song
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
-    ASSERT_TRUE(w->Loaded) << messages();
+    ASSERT_TRUE(w->State().Loaded) << messages();
     EXPECT_EQ(messages(), "");
     const QImage picture = w->grab().toImage();
     ASSERT_EQ(picture.size() / picture.devicePixelRatio(), QSize(764, 393));
@@ -404,10 +404,10 @@ TEST_F(MainWindowTest, PictureOfTheMainWindow) {
     auto at = [&](QWidget* control, QPoint p) {
         return picture.pixelColor((QPointF(control->mapTo(w.get(), p)) * ratio).toPoint());
     };
-    EXPECT_EQ(at(w->Oscope1, QPoint(10, 1)), QColor(Qt::black));
-    EXPECT_EQ(at(w->Oscope3, QPoint(10, 0)), QColor(Qt::black));
-    EXPECT_EQ(at(w->PBotoes, QPoint(100, 350)), QColor(212, 208, 200));
-    EXPECT_EQ(at(w->PBotoes, QPoint(0, 100)), QColor(255, 255, 255));  // raised outer edge
+    EXPECT_EQ(at(w->Control<TMMOscope>("Oscope1"), QPoint(10, 1)), QColor(Qt::black));
+    EXPECT_EQ(at(w->Control<TMMOscope>("Oscope3"), QPoint(10, 0)), QColor(Qt::black));
+    EXPECT_EQ(at(w->Control<TMMPanel>("PBotoes"), QPoint(100, 350)), QColor(212, 208, 200));
+    EXPECT_EQ(at(w->Control<TMMPanel>("PBotoes"), QPoint(0, 100)), QColor(255, 255, 255));  // raised outer edge
 
     const char* target = std::getenv("TESSIVO_SCREENSHOTS");
     const QString folder = target && *target ? QString::fromLocal8Bit(target) : this->folder();
