@@ -4,6 +4,8 @@
 // decoder does by default: encoder delay and padding announced by the encoder are removed.
 #include "import/mpeglib/MpegDecoder.h"
 
+#include "import/mpeglib/FrameMap.h"
+
 #include <mpg123.h>
 
 #include <fcntl.h>
@@ -60,6 +62,11 @@ struct Instance {
     std::string fileName;
     int fd = -1;
     int64_t end = 0;   // readable bytes: the file size less the trailing bytes
+    // What the decoder sees of those bytes: the whole until the file is mapped, then without
+    // the long stretches of junk.
+    std::vector<mpeglib::Span> spans;
+    int64_t viewEnd = 0;
+    bool mapped = false;
     Reader reader;     // the decoding handle's
     mpg123_handle* mh = nullptr;
     TMpegFileInfo info{};
@@ -88,6 +95,9 @@ struct Instance {
             fd = -1;
         }
         fileName.clear();
+        spans.clear();
+        viewEnd = 0;
+        mapped = false;
         info = TMpegFileInfo{};
         scanned = false;
         open = false;
@@ -100,39 +110,52 @@ struct Instance {
         if (infoCallback) infoCallback(handle, infoData);
     }
 
+    const mpeglib::Span& SpanAt(int64_t view) const {
+        auto it = std::upper_bound(spans.begin(), spans.end(), view,
+                                   [](int64_t v, const mpeglib::Span& s) { return v < s.view; });
+        return *(it == spans.begin() ? it : it - 1);
+    }
+
     int32_t OutChannels() const {
         return (info.Channels == 2 && channelMode == MPEG_CHANNEL_BOTH) ? 2 : 1;
     }
 };
 
-// The decoder reads the file through these, so that the trailing bytes stay out of reach and
-// the decode filter sees every byte.
+// The decoder reads the file through these, so that the trailing bytes and the junk left out
+// of the map stay out of reach and the decode filter sees every byte it is given. Positions
+// are in the decoder's view.
 ssize_t ReadProc(void* h, void* buffer, size_t count) {
     auto* r = static_cast<Reader*>(h);
     Instance* in = r->in;
-    const int64_t left = std::max<int64_t>(in->end - r->pos, 0);
-    const size_t want = size_t(std::min<int64_t>(int64_t(count), left));
-    if (want == 0) return 0;
-    ssize_t got;
-    do {
-        got = ::pread(in->fd, buffer, want, off_t(r->pos));
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return got;
-    if (in->decodeCallback && in->decodeMode != 0)
-        in->decodeCallback(in->decodeData, static_cast<uint8_t*>(buffer), int32_t(got), r->pos);
-    r->pos += got;
-    return got;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < count && r->pos < in->viewEnd) {
+        const mpeglib::Span& span = in->SpanAt(r->pos);
+        const int64_t at = span.at + (r->pos - span.view);
+        const size_t want = size_t(std::min<int64_t>(int64_t(count - got), span.view + span.size - r->pos));
+        ssize_t n;
+        do {
+            n = ::pread(in->fd, out + got, want, off_t(at));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && got == 0) return n;
+        if (n <= 0) break;
+        if (in->decodeCallback && in->decodeMode != 0)
+            in->decodeCallback(in->decodeData, out + got, int32_t(n), at);
+        r->pos += n;
+        got += size_t(n);
+    }
+    return ssize_t(got);
 }
 
 off_t SeekProc(void* h, off_t offset, int whence) {
     auto* r = static_cast<Reader*>(h);
     int64_t base = 0;
     if (whence == SEEK_CUR) base = r->pos;
-    else if (whence == SEEK_END) base = r->in->end;
+    else if (whence == SEEK_END) base = r->in->viewEnd;
     else if (whence != SEEK_SET) return -1;
     const int64_t target = base + int64_t(offset);
     if (target < 0) return -1;
-    r->pos = std::min(target, r->in->end);
+    r->pos = std::min(target, r->in->viewEnd);
     return off_t(r->pos);
 }
 
@@ -197,6 +220,8 @@ int32_t Analyse(Instance* in, const char* path) {
     struct stat st {};
     if (::fstat(in->fd, &st) != 0 || !S_ISREG(st.st_mode)) return MPEG_ERR_OPEN;
     in->end = std::max<int64_t>(int64_t(st.st_size) - in->trailingHeader, 0);
+    in->spans = {mpeglib::Span{0, 0, in->end}};
+    in->viewEnd = in->end;
     in->reader.in = in;
 
     long rate = 0;
@@ -229,12 +254,22 @@ int32_t Analyse(Instance* in, const char* path) {
     return MPEG_OK;
 }
 
+// Leaves the long stretches of junk out of the decoder's view. The decoding handle has read no
+// further than its first frames by then, which the map always keeps where they are.
+void Map(Instance* in) {
+    if (in->mapped || !in->HasFile()) return;
+    in->mapped = true;
+    in->spans = mpeglib::MapFrames(in->fd, in->end);
+    in->viewEnd = in->spans.back().view + in->spans.back().size;
+}
+
 // Counts every frame of the file with a handle of its own, so that the decoding handle keeps
 // its position and its gapless trimming (a scan that finds the file shorter than the encoder
 // announced turns trimming off for the handle that scanned).
 void Scan(Instance* in) {
     if (in->scanned || !in->HasFile()) return;
     in->scanned = true;
+    Map(in);
     Reader reader{in, 0};
     long rate = 0;
     int channels = 0;
@@ -453,6 +488,7 @@ MPEG_EXPORT int32_t mpeg_OpenFile(int32_t handle) {
     Instance* in = Find(handle);
     if (!in) return MPEG_ERR_HANDLE;
     if (!in->HasFile()) return MPEG_ERR_NOFILE;
+    Map(in);
     in->open = true;
     in->done = false;
     return MPEG_OK;

@@ -256,6 +256,44 @@ TEST_F(MpegTest, DamagedFilesDecodeWhatCanBeDecoded) {
     }
 }
 
+// Long junk after the last frame or between two streams adds no sound and loses no frame: the
+// decoder gives what the reference player gives when it searches every junk byte (or, after
+// the last frame, exactly the song), and an ID3v2 tag between the streams is skipped whole.
+TEST_F(MpegTest, LongJunkAddsNoSoundAndLosesNoFrame) {
+    const std::string mp3 = dir.file("five.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 5.0));
+    const std::string song = readFile(mp3);
+    const WavData ref = importtest::mpg123Decode(mp3, dir.file("five.wav"));
+    std::mt19937 rng(9);
+    std::string noise(256 * 1024, '\0');
+    for (char& c : noise) c = char(rng());
+    const std::string paddedTag = std::string("ID3\x03\x00\x00", 6) + syncsafe(1 << 20) + std::string(1 << 20, '\0');
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool searchAll;  // compare with the reference player searching all junk, else with the song
+    } cases[] = {
+        {"zeros after", song + std::string(4 << 20, '\0'), false},
+        {"noise after", song + noise, false},
+        {"zeros between", song + std::string(20000, '\0') + song, true},
+        {"tag between", song + paddedTag + song, true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("junk.mp3"), wav = dir.file("junk.wav");
+        writeFile(path, c.bytes);
+        std::string want = ref.data;
+        if (c.searchAll) {
+            ASSERT_EQ(run("mpg123 -q --resync-limit -1 -w " + shellQuote(wav) + " " + shellQuote(path) + " 2>/dev/null"), 0);
+            want = importtest::readWav(wav).data;
+            EXPECT_GT(want.size(), ref.data.size() * 19 / 10) << c.name;
+        }
+        TMMMpeg mpeg;
+        mpeg.SetFileName(path);
+        EXPECT_TRUE(decodeAll(mpeg) == want) << c.name;
+        EXPECT_EQ(mpeg.Time(), int32_t((want.size() / 4 * 1000 + 22050) / 44100)) << c.name;
+    }
+}
+
 TEST_F(MpegTest, BytesFlippedAllOverNeitherCrashNorHang) {
     const std::string mp3 = dir.file("flip.mp3");
     ASSERT_TRUE(makeMp3(mp3, 4.0, "-V 4"));
