@@ -176,7 +176,10 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
     bool haveFact = false, haveFmt = false, haveData = false, haveNonEmptyData = false;
     bool previousWasData = false;
     bool dataToEnd = false;
-    int64_t dataEnd = rec->FileSize;
+    // Without a chunk after it the data ends with the RIFF chunk: what is appended to a
+    // finished file (an ID3v1 tag, for one) is no sound of it.
+    int64_t dataEnd = riffEnd;
+    uint32_t statedDataBytes = 0;
     rec->DataBytes = 0;
     rec->DataOffset = 0;
     for (;;) {
@@ -226,6 +229,7 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
                 stop = true;
             } else {
                 rec->DataBytes = ck.cksize;
+                statedDataBytes = ck.cksize;
                 rec->DataOffset = ck.dwDataOffset;
                 haveData = true;
                 haveNonEmptyData = ck.cksize != 0;
@@ -257,6 +261,9 @@ int32_t parse(WaveIORecord* rec, const std::string& name, FOURCC formType) {
         return WIOERR_FILEERROR;
     if (dataToEnd)
         dataEnd = riffEnd;
+    // The pad byte after data of an odd size is no sample.
+    if ((statedDataBytes & 1) && dataEnd == int64_t(rec->DataOffset) + statedDataBytes + 1)
+        --dataEnd;
     if (haveData && dataEnd > int64_t(rec->DataOffset)) {
         const uint32_t align = fmt->nBlockAlign;
         rec->DataBytes = uint32_t(((uint64_t(dataEnd) - rec->DataOffset) / align) * align);

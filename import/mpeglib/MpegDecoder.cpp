@@ -220,6 +220,14 @@ int32_t Analyse(Instance* in, const char* path) {
     struct stat st {};
     if (::fstat(in->fd, &st) != 0 || !S_ISREG(st.st_mode)) return MPEG_ERR_OPEN;
     in->end = std::max<int64_t>(int64_t(st.st_size) - in->trailingHeader, 0);
+    // MPEG audio in a RIFF wave ends with the RIFF chunk; what is appended to it is no sound.
+    uint8_t riff[12];
+    if (::pread(in->fd, riff, sizeof riff, 0) == ssize_t(sizeof riff) && std::memcmp(riff, "RIFF", 4) == 0 &&
+        std::memcmp(riff + 8, "WAVE", 4) == 0) {
+        const int64_t riffEnd = 8 + int64_t(uint32_t(riff[4]) | uint32_t(riff[5]) << 8 | uint32_t(riff[6]) << 16 |
+                                            uint32_t(riff[7]) << 24);
+        if (riffEnd >= 12) in->end = std::min(in->end, riffEnd);
+    }
     in->spans = {mpeglib::Span{0, 0, in->end}};
     in->viewEnd = in->end;
     in->reader.in = in;

@@ -382,6 +382,39 @@ TEST(MMWaveIOTest, SizesInHeadersAreCheckedAgainstTheFile) {
     }
 }
 
+// The data ends with the RIFF chunk, or with the data chunk where only its pad byte follows:
+// what is appended to a finished file (an ID3v1 tag, a chunk, more sound) is no sound of it.
+TEST(MMWaveIOTest, TheDataNeverReachesPastTheRiffChunk) {
+    TempDir dir;
+    const std::string stereo = readFile(soxWave(dir, "stereo.wav", 16, 2));  // 3200 data bytes at 44
+    std::string odd = readFile(soxWave(dir, "mono.wav", 8, 1)).substr(0, 44) + samples(801, 4) + '\x80';
+    odd.replace(40, 4, le32(801));
+    odd.replace(4, 4, le32(uint32_t(odd.size() - 8)));
+    const std::string id3v1 = "TAG" + std::string("Song title") + std::string(115, ' ');
+    const struct {
+        const char* name;
+        std::string file;
+        uint32_t dataBytes;
+    } cases[] = {
+        {"ID3v1 tag appended", stereo + id3v1, 3200},
+        {"chunk appended", stereo + chunk("LIST", "INFO" + chunk("INAM", "x")), 3200},
+        {"sound appended", stereo + samples(4000, 5), 3200},
+        {"pad byte, then an ID3v1 tag", odd + id3v1, 801},
+    };
+    const std::string path = dir.file("t.wav");
+    for (const auto& c : cases) {
+        writeFile(path, c.file);
+        TWaveIORecordPtr rec;
+        ASSERT_EQ(WaveIOOpen(path, WAVE_FORMTYPE, WIOF_DISKFILE, rec), WIOERR_NOERROR) << c.name;
+        EXPECT_EQ(rec->DataBytes, c.dataBytes) << c.name;
+        ASSERT_EQ(WaveIOReopen(rec.get()), WIOERR_NOERROR);
+        std::string all(c.file.size(), '\0');
+        const int32_t n = WaveIORead(rec.get(), all.data(), int32_t(all.size()));
+        EXPECT_TRUE(all.substr(0, size_t(std::max(n, 0))) == c.file.substr(44, c.dataBytes)) << c.name;
+        WaveIOClose(rec.get());
+    }
+}
+
 TEST(MMWaveIOTest, RepeatedAndMissingChunks) {
     TempDir dir;
     const std::string base = readFile(soxWave(dir, "base.wav", 8, 1));  // 800 data bytes at 44

@@ -294,6 +294,21 @@ TEST_F(MpegTest, LongJunkAddsNoSoundAndLosesNoFrame) {
     }
 }
 
+// MPEG audio in a RIFF wave ends with the RIFF chunk: frames appended after it are no sound of it.
+TEST_F(MpegTest, MpegInARiffWaveEndsWithTheRiffChunk) {
+    const std::string mp3 = dir.file("one.mp3");
+    ASSERT_TRUE(makeMp3(mp3, 1.0));
+    const std::string riff = riffAround(readFile(mp3), 0x55);
+    writeFile(dir.file("riff.wav"), riff);
+    writeFile(dir.file("appended.wav"), riff + readFile(mp3));
+    TMMMpeg alone, appended;
+    alone.SetFileName(dir.file("riff.wav"));
+    appended.SetFileName(dir.file("appended.wav"));
+    const std::string pcm = decodeAll(alone);
+    EXPECT_GT(pcm.size(), 44100u * 4 * 9 / 10);
+    EXPECT_TRUE(decodeAll(appended) == pcm);
+}
+
 TEST_F(MpegTest, BytesFlippedAllOverNeitherCrashNorHang) {
     const std::string mp3 = dir.file("flip.mp3");
     ASSERT_TRUE(makeMp3(mp3, 4.0, "-V 4"));
