@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "common/MMColors.h"
+#include "platform/MessageWindow.h"
 
 #include <QFont>
 #include <QPalette>
@@ -69,4 +70,10 @@ void SetUpApplication() {
     QFont font("DejaVu Sans");
     font.setPointSize(8);
     QApplication::setFont(font);
+
+    // A failure while the wave output processes a returned buffer reaches the user like any
+    // other uncaught error.
+    MessageWindow::SetExceptionHandler([](std::exception_ptr e) {
+        DeliverGuarded([&]() -> bool { std::rethrow_exception(e); });
+    });
 }

@@ -38,6 +38,9 @@ SyncQueue& syncQueue() {
     return queue;
 }
 
+std::mutex gHandlerMutex;
+MessageWindow::ExceptionHandler gHandler;
+
 void reportEscaped(const char* where) {
     try {
         throw;
@@ -64,6 +67,11 @@ public:
 private:
     MessageWindow* owner_;
 };
+
+void MessageWindow::SetExceptionHandler(ExceptionHandler handler) {
+    std::lock_guard<std::mutex> lock(gHandlerMutex);
+    gHandler = std::move(handler);
+}
 
 MessageWindow::MessageWindow(WindowProc proc)
     : proc_(std::move(proc)), object_(std::make_unique<MessageWindowObject>(this)) {
@@ -121,7 +129,13 @@ bool MessageWindow::DeliverOne() {
         try {
             proc_(m.msg, m.wParam, m.lParam);
         } catch (...) {
-            reportEscaped("MessageWindow");
+            MessageWindow::ExceptionHandler handler;
+            {
+                std::lock_guard<std::mutex> lock(gHandlerMutex);
+                handler = gHandler;
+            }
+            if (handler) handler(std::current_exception());
+            else reportEscaped("MessageWindow");
         }
     }
     return true;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,14 @@ class MessageWindow {
 public:
     using WindowProc = std::function<void(uint32_t msg, uintptr_t wParam, intptr_t lParam)>;
 
-    // Creates the window for the main thread (whatever thread constructs it). The procedure
-    // must not let exceptions escape; one that does is reported on stderr and dropped.
+    // Where an exception that escapes a window procedure goes. By default its text is written
+    // to the standard error; the application hands it to its error box.
+    using ExceptionHandler = std::function<void(std::exception_ptr)>;
+    static void SetExceptionHandler(ExceptionHandler handler);
+
+    // Creates the window for the main thread (whatever thread constructs it). An exception
+    // that escapes the procedure goes to the exception handler; the next message is delivered
+    // as usual.
     explicit MessageWindow(WindowProc proc);
     // Messages not yet delivered are discarded. Call it after every thread that posts to this
     // window has ended.

@@ -2,6 +2,7 @@
 // the heard position, pause, reset, a device that stops consuming, and the error texts.
 #include "platform/MessageWindow.h"
 #include "platform/WaveOut.h"
+#include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,31 +23,7 @@ struct Report {
     WAVEHDR* hdr;
 };
 
-// Sets environment variables for one scope.
-class Env {
-public:
-    Env(std::initializer_list<std::pair<const char*, const char*>> vars) {
-        for (auto [name, value] : vars) {
-            const char* old = std::getenv(name);
-            saved_.push_back({name, old ? std::string(old) : std::string(), old != nullptr});
-            setenv(name, value, 1);
-        }
-    }
-    ~Env() {
-        for (const auto& s : saved_) {
-            if (s.had) setenv(s.name, s.value.c_str(), 1);
-            else unsetenv(s.name);
-        }
-    }
-
-private:
-    struct Saved {
-        const char* name;
-        std::string value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
+using Env = testutil::ScopedEnv;
 
 WAVEFORMATEX stereo16() {
     return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};

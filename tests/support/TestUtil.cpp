@@ -156,3 +156,23 @@ std::string makeCatalogue(const std::string& path, const std::string& rowsSql) {
 }
 
 }  // namespace testutil
+
+namespace testutil {
+
+ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> vars) {
+    for (const auto& [name, value] : vars) {
+        const char* old = std::getenv(name);
+        saved_.push_back({name, old ? old : "", old != nullptr});
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        if (it->had) setenv(it->name.c_str(), it->value.c_str(), 1);
+        else unsetenv(it->name.c_str());
+    }
+}
+
+}  // namespace testutil

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,22 @@ private:
     uint64_t savedCur_ = 0;
     uint64_t savedMax_ = 0;
     void (*oldHandler_)(int) = nullptr;
+};
+
+// Sets environment variables for one scope and restores what was there before.
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> vars);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    struct Saved {
+        std::string name, value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
 };
 
 // Hex SHA-256 of a byte string (for comparing audio bytes before and after a write).
