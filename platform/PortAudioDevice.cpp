@@ -16,7 +16,7 @@
 namespace {
 
 // Asked-for output latency: the default low latency underflows under load.
-constexpr double kSuggestedLatency = 0.05;
+constexpr double kSuggestedLatency = 0.1;
 // A delay the stream reports beyond this is not believed.
 constexpr double kMaxBelievedDelay = 2.0;
 

@@ -13,6 +13,9 @@ packages=(
   # tools the tests and the demo use to make and cross-check audio
   lame sox libsox-fmt-all mpg123 ffmpeg python3 python3-mutagen
   time  # peak memory in the import bench
+  # the playback tests' own sound server: a null sink recorded through its monitor, reached by
+  # PortAudio through ALSA's pulse plugin
+  pulseaudio pulseaudio-utils libasound2-plugins
   # running the window without a display, and its font
   xvfb xauth fonts-dejavu-core
 )
