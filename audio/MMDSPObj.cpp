@@ -397,9 +397,16 @@ void TMMThreadEx::Terminate() {
     cv_.notify_all();
 }
 
+bool TMMThreadEx::Held() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_;
+}
+
 bool TMMThreadEx::WaitIfSuspended() {
     std::unique_lock<std::mutex> lock(mutex_);
+    held_ = true;
     cv_.wait(lock, [this] { return !suspended_ || terminated_; });
+    held_ = false;
     return !terminated_;
 }
 

@@ -300,6 +300,8 @@ public:
     // Holds the thread at its next WaitIfSuspended.
     void Suspend();
     bool Suspended() const;
+    // Whether the thread is held in WaitIfSuspended now.
+    bool Held() const;
     // Asks Execute to end (and ends a suspension so that it can).
     void Terminate();
     bool Terminated() const { return terminated_.load(); }
@@ -336,6 +338,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool suspended_ = false;
+    bool held_ = false;
     TThreadPriority priority_ = tpNormal;
     std::exception_ptr fatal_;
 };

@@ -19,8 +19,13 @@ function(tessivo_library name)
   endif()
 endfunction()
 
+# Warnings of our own targets; with TESSIVO_WERROR (the CI build) they fail the build. Headers
+# of other projects come in as system headers and stay out of it.
 function(tessivo_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(TESSIVO_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # tessivo_test(NAME DEPS ...): one GoogleTest executable of every *Test.cpp in the

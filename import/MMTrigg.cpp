@@ -397,6 +397,8 @@ void TMMTrigger::Opened() { Open(); }
 void TMMTrigger::Closed() { Close(); }
 void TMMTrigger::Started() { Start(); }
 void TMMTrigger::Paused() { Pause(); }
+
+bool TMMTrigger::IsWorkerHeld() const { return worker_ && worker_->Held(); }
 void TMMTrigger::Restarted() { Restart(); }
 void TMMTrigger::Stopped() { Stop(); }
 

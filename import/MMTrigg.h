@@ -66,6 +66,8 @@ public:
     bool IsTriggerOpen() const { return State() & trsOpen; }
     bool IsTriggerStarted() const { return State() & trsStarted; }
     bool IsTriggerPaused() const { return State() & trsPaused; }
+    // Whether the worker thread is held by a pause now (it finished its cycle and waits).
+    bool IsWorkerHeld() const;
     // Bytes passed downstream since the start.
     int64_t BytesPassed() const;
     // BytesPassed in TimeFormat units (the format of the stream).

@@ -126,7 +126,7 @@ run_target() {
   local name=$1 corpus="$build/corpus/$1" log="$build/logs/$1.log"
   mkdir -p "$corpus"
   case "$name" in
-    WAV*) cp -n "$seeds"/wav/* "$corpus"/ 2>/dev/null || true ;;
+    WAV* | WaveIO*) cp -n "$seeds"/wav/* "$corpus"/ 2>/dev/null || true ;;
     *) cp -n "$seeds"/mp3/* "$corpus"/ 2>/dev/null || true ;;
   esac
   # The outer timeout only catches a fuzzer that stops answering altogether.

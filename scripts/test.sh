@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 build=${TESSIVO_BUILD_DIR:-build}
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 900 "$@"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 120 "$@"

@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -249,15 +252,31 @@ TEST(MMDIBCvTest, CopyToDeviceShowsThePictureTopDown) {
 TEST(MMDIBCvTest, DrawingIsSerialisedAcrossThreads) {
     TMMDIBCanvas a("T"), b("T");
     a.BeginDraw();
-    bool entered = false;
+    std::mutex m;
+    std::condition_variable cv;
+    bool started = false, entered = false;
     std::thread other([&] {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            started = true;
+        }
+        cv.notify_all();
         b.BeginDraw();
-        entered = true;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            entered = true;
+        }
+        cv.notify_all();
         b.EndDraw();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(entered);
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return started; });
+    // The other thread is on its way into BeginDraw: without the lock it would get there at once.
+    EXPECT_FALSE(cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return entered; }));
+    lock.unlock();
     a.EndDraw();
+    lock.lock();
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return entered; }));
+    lock.unlock();
     other.join();
-    EXPECT_TRUE(entered);
 }

@@ -282,12 +282,9 @@ TEST(TriggerTest, PauseHoldsTheWorkerAndRestartFinishesTheStream) {
     c.trig.Pause();
     c.sink.Release();
     EXPECT_TRUE(c.trig.IsTriggerPaused());
-    // The cycle that was running ends; no further one starts while paused.
-    ASSERT_TRUE(waitUntil([&] { return c.sink.Buffers() >= 1; }));
-    QCoreApplication::processEvents();
-    const int held = c.sink.Buffers();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_LE(c.sink.Buffers(), held + 1);
+    // The cycle that was running ends and the worker waits: no further one started.
+    ASSERT_TRUE(waitUntil([&] { return c.trig.IsWorkerHeld(); }, 10000));
+    EXPECT_EQ(c.sink.Buffers(), 1);
     c.trig.Restart();
     ASSERT_TRUE(waitUntil([&] { return c.stops > 0; }));
     EXPECT_EQ(c.sink.Received(), data);
