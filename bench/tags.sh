@@ -15,10 +15,11 @@ if ! log=$(cmake --build "$build" --target bench_tags tessivo-tool 2>&1); then
   echo "$log" | grep -E "error|FAILED" | head -20 >&2
   exit 1
 fi
+build=$(cd "$build" && pwd)  # relative to the source root or absolute, from here on absolute
 
 # The work folder is on the same file system as the build, as the music library would be on a
 # disk rather than in memory.
-work=$(mktemp -d "$PWD/$build/bench-tags.XXXXXX")
+work=$(mktemp -d "$build/bench-tags.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 sox -n -r 44100 -b 16 -c 2 "$work/song.wav" synth 240 pinknoise vol 0.3 2>/dev/null
 lame --quiet -b 192 "$work/song.wav" "$work/song.mp3"
