@@ -1,6 +1,6 @@
 // The RIFF wave reader on arbitrary file contents: parse, then read the data range in small
 // pieces, seek into its middle and read again.
-// Links: audio/MMWaveIO.cpp audio/MMUtils.cpp platform/MMIO.cpp
+// Libs: tessivo_audio
 #include "audio/MMWaveIO.h"
 
 #include "fuzz/FuzzInput.h"
