@@ -7,6 +7,7 @@
 #include "audio/MMWave.h"
 #include "common/MMColors.h"
 #include "common/MMObj.h"
+#include "db/Catalogue.h"
 #include "db/FBDatabase.h"
 #include "display/MMGauge.h"
 #include "display/MMPanel.h"
@@ -108,6 +109,9 @@ TFrmTessivo::TFrmTessivo(const QStringList& arguments, const QString& programFol
     CreateComponents();
     CreateControls();
     CreateViewComponents();
+    ConnectMarkerHandlers();
+    ConnectCatalogueHandlers();
+    ConnectCommentHandlers();
     FormCreate(arguments);
 }
 
@@ -412,14 +416,7 @@ void TFrmTessivo::CreateComponents() {
     Trans_Quelt->Params() = {"read_committed", "rec_version", "nowait"};
     Q_Vinhetas->SetDatabase(DB_Quelt.get());
     Q_Vinhetas->SetTransaction(Trans_Quelt.get());
-    Q_Vinhetas->SQL() = {
-        "SELECT Vin.*, CAST(LIST(Cav_Nome, ', ') AS VARCHAR(1000)) AS Cav_Nome",
-        "FROM TB_Vinhetas Vin",
-        "LEFT JOIN TB_VinhetaCategorias Vca ON Vca.Vin_Codigo = Vin.Vin_Codigo",
-        "LEFT JOIN TB_CategoriaVinhetas Cav ON Vca.Cav_Codigo = Cav.Cav_Codigo",
-        "GROUP BY Vin.Vin_Codigo, Vin.Vin_Nome, Vin.Vin_Tempo, Vin.Vin_Tipo, Vin.Vin_Arquivo, Vin.Vin_Segundos",
-        "Order by Vin.Vin_Codigo",
-    };
+    Q_Vinhetas->SQL() = CatalogueStartSQL();
 }
 
 // ---------------------------------------------------------------------------------------

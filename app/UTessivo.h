@@ -25,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+class QAbstractButton;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -48,6 +49,9 @@ extern const char* const SNenhumAudio;         // "Nenhum áudio foi informado."
 extern const char* const SFalhaConexao;        // "Não foi possível conectar com a base de dados."
 extern const char* const SDefaultDatabaseName;  // the connection's design-time database
 extern const char* const SArquivoNaoEncontrado;  // "O arquivo do áudio selecionado não foi encontrado."
+extern const char* const SFalhaMarcacoes;        // the save's failure message
+extern const char* const SCarimboAdicionado;     // "Vinheta de carimbo adicionada com sucesso"
+extern const char* const SComentarioAdicionado;  // "Comentário adicionado com sucesso."
 
 // Stand-in for the wave output until playback exists: it has no output device, so the play
 // buttons stay disabled, and stopping it does nothing.
@@ -143,6 +147,52 @@ public:
     void Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void Oscope1PostPaint(QObject* sender);
 
+    // --- marker rows, saving and cancelling (UTessivoMarkers.cpp) ---
+    // Set: the row's marker from the committed selection (nothing without loaded audio).
+    void SpeedButton1Click();   // "Introdução"
+    void SpeedButton9Click();   // "Início"
+    void SpeedButton11Click();  // "Fim"
+    void SpeedButton10Click();  // "Início do Refrão"
+    void SpeedButton12Click();  // "Final do Refrão"
+    void SpeedButton13Click();  // "Mixagem"
+    // Show: a selection boundary moved to the row's marker. A text that is no time raises
+    // EConvertError before anything moves; nothing happens without loaded audio.
+    void BFindIntroClick();
+    void BFindInicioClick();
+    void BFindFimClick();
+    void BFindRefInicioClick();
+    void BFindRefFimClick();
+    void BFindMixClick();
+    // Clear: the row's marker and the value read from the file, so that the save drops the frame.
+    void BLimpaIntroClick();
+    void BLimpaInicioClick();
+    void BLimpaFimClick();
+    void BLimpaInicioRefraoClick();
+    void BLimpaFimRefraoClick();
+    void BLimpaMixagemClick();
+    // Writes every marker into the audio file's tag, then lets go of the audio shown. A refused
+    // write shows SFalhaMarcacoes and changes nothing, so that the operator can retry.
+    void btnGravarMarcacoesClick();
+    // Loads the file again: the markers as stored.
+    void btnCancelarMarcacoesClick();
+    // AudioPath and the nine marker texts emptied.
+    void ClearMarkerTexts();
+    // Thousandths of the frame of a marker time text in the loaded format (its whole seconds
+    // times the sample rate over 1000). Throws EConvertError for a text that is no time.
+    int64_t TimeTextToSample(const QString& text) const;
+
+    // --- catalogue panel and stamp (UTessivoCatalogue.cpp) ---
+    void SpeedButton14Click();      // "Carimbo": the panel opened on the query's statement
+    void EdBuscarVinhetasChange();  // every change of the search text: the search statement
+    void SpeedButton18Click();      // "Inserir Carimbo": the current row at the selection start
+    void BFindCarimboClick();       // the selection start moved to the stamp
+    void BLimpaCarimboClick();      // the stamp removed
+
+    // --- comment panel (UTessivoComment.cpp) ---
+    void SpeedButton15Click();     // "Inserir Comentário": the panel shown
+    void SpeedButton19Click();     // "Gravar Comentário": the memo taken as the comment
+    void BLimpaComentarioClick();  // the comment removed
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -171,6 +221,26 @@ private:
     void InvertColumn(TMMOscope* view, int x, TColor pen);
     bool IsDetailView(const QObject* view) const { return view == (QObject*)Oscope1 || view == (QObject*)Oscope2; }
     bool IsOverviewView(const QObject* view) const { return view == (QObject*)Oscope3 || view == (QObject*)Oscope4; }
+
+    // UTessivoMarkers.cpp
+    struct TMarkerRow;
+    static const TMarkerRow MarkerRows[6];  // intro, start, end, chorus start, chorus end, mix
+    // Clicks of the button run the handler; what it raises goes to the default error box.
+    void ConnectGuarded(QAbstractButton* button, void (TFrmTessivo::*handler)());
+    void ConnectMarkerHandlers();
+    void SetMarker(int row);
+    void ShowMarker(int row);
+    void ClearMarker(int row);
+    // Moves the start (or the end) boundary to a marker time text.
+    void ShowBoundary(bool end, const QString& text);
+    // A marker or stamp box: the start of a long text shown, the whole of it as the hint.
+    static void SetMarkerEditText(QLineEdit* edit, const QString& text);
+    // UTessivoCatalogue.cpp
+    void ConnectCatalogueHandlers();
+    void FillCatalogueGrid();
+    void HideSidePanels();  // both panels hidden, Panel6 in front
+    // UTessivoComment.cpp
+    void ConnectCommentHandlers();
 
     // --- state shared by the loading, view, playback and marker commands ---
     TEditorState state_;
@@ -245,4 +315,5 @@ private:
     bool connectionAttempted_ = false;
     bool formShown_ = false;
     std::map<int, QCursor> screenCursors_;
+    bool catalogueFailing_ = false;  // the last search failed and was reported
 };

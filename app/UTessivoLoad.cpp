@@ -2,6 +2,7 @@
 // for the views, and the file-information module reads the markers of the audio file itself.
 #include "app/UTessivo.h"
 
+#include "app/CommentText.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "app/WaveViewData.h"
@@ -186,18 +187,18 @@ void TFrmTessivo::LoadAudio() {
 }
 
 void TFrmTessivo::FillMarkersFromTag() {
-    EdCarimbo->clear();
+    SetMarkerEditText(EdCarimbo, QString());
     const TID3v2* tag = MpegInfo ? &MpegInfo->Id3v2Tag() : nullptr;
     auto text = [tag](const std::string& (TID3v2::*get)() const) {
         return tag ? QString::fromStdString((tag->*get)()) : QString();
     };
-    EdIntroducao->setText(text(&TID3v2::IntroMark));
-    EdInicio->setText(text(&TID3v2::StartMark));
-    EdFim->setText(text(&TID3v2::EndMark));
-    EdInicioRefrao->setText(text(&TID3v2::ChorusStartMark));
-    EdFinalRefrao->setText(text(&TID3v2::ChorusEndMark));
-    EdMixagem->setText(text(&TID3v2::MixMark));
-    MemoComentario->setPlainText(text(&TID3v2::Comment));
+    SetMarkerEditText(EdIntroducao, text(&TID3v2::IntroMark));
+    SetMarkerEditText(EdInicio, text(&TID3v2::StartMark));
+    SetMarkerEditText(EdFim, text(&TID3v2::EndMark));
+    SetMarkerEditText(EdInicioRefrao, text(&TID3v2::ChorusStartMark));
+    SetMarkerEditText(EdFinalRefrao, text(&TID3v2::ChorusEndMark));
+    SetMarkerEditText(EdMixagem, text(&TID3v2::MixMark));
+    MemoComentario->setPlainText(tag ? CommentForMemo(tag->Comment()) : QString());
     state_.IntroText = EdIntroducao->text();
     state_.StartText = EdInicio->text();
     state_.EndText = EdFim->text();
@@ -213,7 +214,7 @@ void TFrmTessivo::FillMarkersFromTag() {
         const int slash = state_.StampFileText.indexOf('\\');
         const QString key = (slash >= 0 ? state_.StampFileText.mid(slash + 1) : state_.StampFileText).trimmed();
         if (Q_Vinhetas->Locate("VIN_ARQUIVO", key.toStdString(), loPartialKey))
-            EdCarimbo->setText(QString::fromStdString(Q_Vinhetas->FieldByName("VIN_NOME").AsString()));
+            SetMarkerEditText(EdCarimbo, QString::fromStdString(Q_Vinhetas->FieldByName("VIN_NOME").AsString()));
     }
     state_.CommentText = MemoComentario->toPlainText();
 }

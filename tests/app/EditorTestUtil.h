@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QImage>
 #include <QTest>
 
@@ -75,6 +76,16 @@ protected:
     std::unique_ptr<TFrmTessivo> window_;
     int exitCode_ = -1;
 };
+
+// Saves a picture of the window as docs/screenshots/<name> when TESSIVO_SCREENSHOTS names
+// that folder, otherwise into the test's folder.
+inline void savePicture(TFrmTessivo* w, const QString& name, const QString& fallback) {
+    const QImage picture = w->grab().toImage();
+    const char* target = std::getenv("TESSIVO_SCREENSHOTS");
+    const QString folder = target && *target ? QString::fromLocal8Bit(target) : fallback;
+    QDir().mkpath(folder);
+    ASSERT_TRUE(picture.save(QDir(folder).filePath(name), "PNG"));
+}
 
 // Pixels of a view's picture (as last shown) whose colour is c.
 inline int countColour(const TMMOscope* view, QColor c) {

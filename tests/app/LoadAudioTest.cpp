@@ -66,16 +66,6 @@ testutil::TempDir* LoadAudioTest::songs_ = nullptr;
 bool LoadAudioTest::stereoOk_ = false;
 bool LoadAudioTest::monoOk_ = false;
 
-// Saves a picture of the window as docs/screenshots/<name> when TESSIVO_SCREENSHOTS names
-// that folder, otherwise into the test's folder.
-void savePicture(TFrmTessivo* w, const QString& name, const QString& fallback) {
-    const QImage picture = w->grab().toImage();
-    const char* target = std::getenv("TESSIVO_SCREENSHOTS");
-    const QString folder = target && *target ? QString::fromLocal8Bit(target) : fallback;
-    QDir().mkpath(folder);
-    ASSERT_TRUE(picture.save(QDir(folder).filePath(name), "PNG"));
-}
-
 TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
     ASSERT_TRUE(stereoOk_);
     const std::string song = copySong("song.mp3", "musica.mp3");
