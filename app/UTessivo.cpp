@@ -1,6 +1,7 @@
 #include "app/UTessivo.h"
 
 #include "app/Application.h"
+#include "app/CatalogueRows.h"
 #include "app/IniFile.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
@@ -27,7 +28,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTimer>
 
@@ -316,10 +316,8 @@ void TFrmTessivo::CreateStatusBar() {
 void TFrmTessivo::CreateCataloguePanel() {
     PVinhetas = makePanel(this, "PVinhetas", QRect(0, 0, 765, 124), bvRaised, bvNone);
 
-    DS_Vinhetas = new QStandardItemModel(0, 2, this);
+    DS_Vinhetas = new TCatalogueRows(this);
     DS_Vinhetas->setObjectName("DS_Vinhetas");
-    DS_Vinhetas->setHorizontalHeaderLabels({"Vinheta", QString::fromUtf8("Duração")});
-    for (int c = 0; c < 2; ++c) DS_Vinhetas->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignCenter);
 
     DBGrid4 = new QTableView(PVinhetas);
     DBGrid4->setObjectName("DBGrid4");

@@ -32,9 +32,9 @@ class QLineEdit;
 class QPlainTextEdit;
 class QScrollBar;
 class QSpinBox;
-class QStandardItemModel;
 class QTableView;
 class QTimer;
+class TCatalogueRows;
 class TFBDatabase;
 class TFBQuery;
 class TFBTransaction;
@@ -237,7 +237,6 @@ private:
     static void SetMarkerEditText(QLineEdit* edit, const QString& text);
     // UTessivoCatalogue.cpp
     void ConnectCatalogueHandlers();
-    void FillCatalogueGrid();
     void HideSidePanels();  // both panels hidden, Panel6 in front
     // UTessivoComment.cpp
     void ConnectCommentHandlers();
@@ -301,7 +300,7 @@ private:
     std::unique_ptr<TFBDatabase> DB_Quelt;
     std::unique_ptr<TFBTransaction> Trans_Quelt;
     std::unique_ptr<TFBQuery> Q_Vinhetas;
-    QStandardItemModel* DS_Vinhetas = nullptr;
+    TCatalogueRows* DS_Vinhetas = nullptr;  // the grid's copy of the query's rows
 
     // --- view state ---
     std::vector<uint8_t> DisplayBuffer;  // PCM bytes handed to the views

@@ -3,6 +3,7 @@
 #include "app/UTessivo.h"
 
 #include "app/Application.h"
+#include "app/CatalogueRows.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "db/Catalogue.h"
@@ -13,7 +14,6 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QStandardItemModel>
 #include <QTableView>
 
 const char* const SCarimboAdicionado = "Vinheta de carimbo adicionada com sucesso";
@@ -33,7 +33,7 @@ void TFrmTessivo::ConnectCatalogueHandlers() {
     // The grid shows the query: refilled at each opening, its current row is the query's. A
     // failed opening leaves the rows shown before, but nothing can be inserted from them.
     Q_Vinhetas->OnOpen = [this](TFBQuery*) {
-        FillCatalogueGrid();
+        DS_Vinhetas->Fill(*Q_Vinhetas);
         SpeedButton18->setEnabled(true);
     };
     Q_Vinhetas->OnClose = [this](TFBQuery*) { SpeedButton18->setEnabled(false); };
@@ -46,21 +46,6 @@ void TFrmTessivo::ConnectCatalogueHandlers() {
                 if (current.isValid() && Q_Vinhetas->Active()) Q_Vinhetas->MoveTo(current.row());
             });
     SpeedButton18->setEnabled(Q_Vinhetas->Active());
-}
-
-void TFrmTessivo::FillCatalogueGrid() {
-    const TFBField* name = Q_Vinhetas->FindField("VIN_NOME");
-    const TFBField* duration = Q_Vinhetas->FindField("VIN_TEMPO");
-    const int rows = Q_Vinhetas->RecordCount();
-    DS_Vinhetas->removeRows(0, DS_Vinhetas->rowCount());
-    DS_Vinhetas->setRowCount(rows);
-    for (int r = 0; r < rows; ++r) {
-        int column = 0;
-        for (const TFBField* field : {name, duration}) {
-            const QString text = field ? QString::fromStdString(Q_Vinhetas->Value(r, field->Index()).text) : QString();
-            DS_Vinhetas->setItem(r, column++, new QStandardItem(text));
-        }
-    }
 }
 
 void TFrmTessivo::HideSidePanels() {

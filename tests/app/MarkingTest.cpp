@@ -12,7 +12,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStandardItemModel>
+#include <QAbstractItemModel>
 #include <QTableView>
 
 #include <filesystem>
@@ -83,9 +83,9 @@ protected:
     QLineEdit* edit(const char* name) const { return window_->Control<QLineEdit>(name); }
     TEditorState& state() const { return window_->State(); }
     QStringList gridNames() const {
-        const auto* model = window_->Control<QStandardItemModel>("DS_Vinhetas");
+        const auto* model = window_->Control<QAbstractItemModel>("DS_Vinhetas");
         QStringList names;
-        for (int r = 0; r < model->rowCount(); ++r) names << model->item(r, 0)->text();
+        for (int r = 0; r < model->rowCount(); ++r) names << model->index(r, 0).data().toString();
         return names;
     }
     // Types into the search box key by key, as the operator does (a letter without a key of
@@ -386,6 +386,10 @@ TEST_F(MarkingTest, CatalogueSearchStampAndClear) {
     search("hora");
     savePicture(w, "catalogue-search.png", folder());
 
+    auto* grid = w->Control<QTableView>("DBGrid4");
+    EXPECT_EQ(grid->columnWidth(0), 443);  // kept through every refill
+    EXPECT_EQ(grid->columnWidth(1), 67);
+
     // Insert the row (H, 0800.mp3) at a selection start of 0.
     search("HORA");
     ASSERT_EQ(gridNames(), (QStringList{"Hora certa 08 horas", "Hora_Certa 09"}));
@@ -401,7 +405,6 @@ TEST_F(MarkingTest, CatalogueSearchStampAndClear) {
     // Reopened: the last search, in name order; a click on a row makes it the current one.
     click("SpeedButton14");
     EXPECT_EQ(gridNames(), (QStringList{"Hora certa 08 horas", "Hora_Certa 09"}));
-    auto* grid = w->Control<QTableView>("DBGrid4");
     grid->setCurrentIndex(grid->model()->index(1, 0));
     EXPECT_EQ(w->CatalogueQuery()->FieldByName("VIN_ARQUIVO").AsString(), "0900.mp3");
 

@@ -14,6 +14,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -145,14 +146,31 @@ bool makeMp3(const std::string& path, double seconds, const std::string& lameOpt
 }
 
 std::string makeCatalogue(const std::string& path, const std::string& rowsSql) {
-    const std::string script = path + ".sql";
-    writeFile(script, "SET SQL DIALECT 1;\nCREATE DATABASE '" + path +
-                          "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\nINPUT '" +
-                          (sourceDir() / "db" / "schema.sql").string() + "';\n" + rowsSql + "\nCOMMIT;\n");
-    std::string out;
-    const int rc = run("isql-fb -q -bail -ch UTF8 -i " + shellQuote(script) + " 2>&1", &out);
-    std::remove(script.c_str());
-    return rc == 0 ? std::string() : out.empty() ? "isql-fb failed" : out;
+    // Creating a database writes every page through to the disk and takes seconds; the
+    // catalogues are kept by content under the temporary folder and copied from there.
+    const std::string schema = readFile((sourceDir() / "db" / "schema.sql").string());
+    const fs::path cache = fs::temp_directory_path() / "tessivo-catalogues";
+    const fs::path cached = cache / (sha256(schema + '\0' + rowsSql).substr(0, 32) + ".fdb");
+    std::error_code ec;
+    if (!fs::exists(cached)) {
+        fs::create_directories(cache, ec);
+        const std::string made = cached.string() + "." + std::to_string(getpid()) + ".new";
+        const std::string script = made + ".sql";
+        writeFile(script, "SET SQL DIALECT 1;\nCREATE DATABASE '" + made +
+                              "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\nINPUT '" +
+                              (sourceDir() / "db" / "schema.sql").string() + "';\n" + rowsSql + "\nCOMMIT;\n");
+        std::string out;
+        const int rc = run("isql-fb -q -bail -ch UTF8 -i " + shellQuote(script) + " 2>&1", &out);
+        fs::remove(script, ec);
+        if (rc != 0) {
+            fs::remove(made, ec);
+            return out.empty() ? "isql-fb failed" : out;
+        }
+        fs::rename(made, cached, ec);  // another process may have made the same one meanwhile
+        if (ec) fs::remove(made, ec);
+    }
+    fs::copy_file(cached, path, fs::copy_options::overwrite_existing, ec);
+    return ec ? "cannot copy " + cached.string() + ": " + ec.message() : std::string();
 }
 
 }  // namespace testutil

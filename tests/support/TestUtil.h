@@ -101,9 +101,10 @@ bool makeToneWav(const std::string& path, double seconds, int rate = 44100, int 
 bool makeMp3(const std::string& path, double seconds, const std::string& lameOptions = "-b 128",
              int rate = 44100, int channels = 2);
 
-// A jingle catalogue database (the catalogue's tables, UTF8, SQL dialect 1) at path, made through
-// the embedded engine with isql-fb, holding the rows the SQL statements insert. Returns isql's
-// output when it fails, empty on success.
+// A jingle catalogue database (the catalogue's tables, UTF8, SQL dialect 1) at path, holding the
+// rows the SQL statements insert: made once with isql-fb through the embedded engine, then
+// copied from a cache under the temporary folder. Returns isql's output when it fails, empty on
+// success.
 std::string makeCatalogue(const std::string& path, const std::string& rowsSql);
 
 }  // namespace testutil
