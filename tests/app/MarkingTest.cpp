@@ -434,6 +434,14 @@ TEST_F(MarkingTest, CatalogueSearchStampAndClear) {
     EXPECT_FALSE(id3test::frameOf(dump, "TCAR").contains("id"));
     EXPECT_FALSE(id3test::frameOf(dump, "TVIN").contains("id"));
     EXPECT_EQ(textOf(dump, "TCAD"), "S");
+
+    // With the audio let go there is no selection to place a stamp at: insert does nothing.
+    testutil::writeFile(log_, "");
+    click("SpeedButton14");
+    click("SpeedButton18");
+    EXPECT_EQ(state().StampTimeText, "");
+    EXPECT_EQ(edit("EdCarimbo")->text(), "");
+    EXPECT_EQ(messages(), "");
 }
 
 // A catalogue that stops answering: one box for the failure however many keys follow, the
