@@ -183,6 +183,7 @@ void TFrmTessivo::btnGravarMarcacoesClick() {
     MMWaveFile1->Wave()->CloseFile();
     MMWaveFile1->Wave()->Clear();
     state_.Loaded = false;
+    state_.ViewsReady = false;  // no boundary or cursor line over the emptied views
     for (TMMOscope* v : {Oscope1, Oscope2, Oscope3, Oscope4}) v->ResetDisplay();
     // Nothing is left to play, move to or zoom: every transport and view control goes off until
     // a reload turns them on again.
