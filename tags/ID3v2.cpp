@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/FileUpdate.h"
 
 namespace {
 
@@ -73,12 +77,6 @@ const TextSlot TextSlots[] = {
     {33, &TID3v2::FrameTPFI, &TID3v2::SetFrameTPFI},
     {34, &TID3v2::MixMark, &TID3v2::SetMixMark},
 };
-
-bool IsTableId4(std::string_view id) {
-    for (const auto& s : Slots)
-        if (id == s.id4) return true;
-    return false;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Text encodings: one place for all of them. Text is UTF-8 inside the program.
@@ -182,25 +180,24 @@ std::string DecodeString(uint8_t enc, const uint8_t* p, size_t n, size_t* used =
     return out;
 }
 
-// The encoding byte and bytes of a text to write: encoding 0 when every character is Latin-1,
-// otherwise encoding 1 with a little-endian byte-order mark.
-struct Encoded {
-    uint8_t enc;
-    std::string bytes;
-};
-
-Encoded EncodeText(std::string_view text) {
+bool IsLatin1(std::string_view text) {
     const auto cps = CodePoints(text);
-    Encoded e{0, {}};
-    if (std::all_of(cps.begin(), cps.end(), [](uint32_t c) { return c <= 0xFF; })) {
-        for (uint32_t c : cps) e.bytes += static_cast<char>(c);
-        return e;
+    return std::all_of(cps.begin(), cps.end(), [](uint32_t c) { return c <= 0xFF; });
+}
+
+// The bytes of a text in encoding 0 (Latin-1; the text must be Latin-1) or 1 (UTF-16 with a
+// little-endian byte-order mark).
+std::string EncodeAs(uint8_t enc, std::string_view text) {
+    std::string out;
+    const auto cps = CodePoints(text);
+    if (enc == 0) {
+        for (uint32_t c : cps) out += static_cast<char>(c);
+        return out;
     }
-    e.enc = 1;
-    e.bytes = "\xFF\xFE";
+    out = "\xFF\xFE";
     auto put = [&](uint32_t u) {
-        e.bytes += static_cast<char>(u & 0xFF);
-        e.bytes += static_cast<char>(u >> 8);
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
     };
     for (uint32_t c : cps) {
         if (c >= 0x10000) {
@@ -210,7 +207,31 @@ Encoded EncodeText(std::string_view text) {
             put(c);
         }
     }
-    return e;
+    return out;
+}
+
+// The encoding byte and bytes of a text to write: encoding 0 when every character is Latin-1,
+// otherwise encoding 1.
+struct Encoded {
+    uint8_t enc;
+    std::string bytes;
+};
+
+Encoded EncodeText(std::string_view text) {
+    const uint8_t enc = IsLatin1(text) ? 0 : 1;
+    return {enc, EncodeAs(enc, text)};
+}
+
+// An encoding byte and texts in one encoding that holds them all, separated by terminators (and
+// one after the last with terminateLast).
+std::string EncodeStrings(const std::vector<std::string>& texts, bool terminateLast = false) {
+    const uint8_t enc = std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return IsLatin1(t); }) ? 0 : 1;
+    std::string out(1, static_cast<char>(enc));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        out += EncodeAs(enc, texts[i]);
+        if (i + 1 < texts.size() || terminateLast) out += std::string(enc ? 2 : 1, '\0');
+    }
+    return out;
 }
 
 // A URL is Latin-1 in every encoding; characters beyond it are percent-encoded as UTF-8.
@@ -411,10 +432,276 @@ int32_t ParseDecimal(const std::string& s, bool* ok) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Which frame fills which slot (the same rules for reading and for the save's replacements)
+
+// The strings after an encoding byte, each up to its terminator (a final terminator ends the last).
+std::vector<std::string> DecodeStrings(uint8_t enc, const uint8_t* p, size_t n) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < n) {
+        size_t used = 0;
+        out.push_back(DecodeString(enc, p + pos, n - pos, &used));
+        if (used == 0) break;
+        pos += used;
+    }
+    return out;
+}
+
+bool HasEmptyDescription(const std::string& comment) {
+    if (comment.size() < 4) return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(comment.data());
+    return DecodeString(p[0], p + 4, comment.size() - 4).empty();
+}
+
+struct Selection {
+    std::array<int, TID3v2::SlotCount> slot;  // the frame each slot takes its value from, or -1
+    int firstPopm = -1;                        // the first rating frame, whatever its e-mail
+};
+
+// frames[i] is a frame's ID and its content (null when compressed or encrypted). A slot takes the
+// last frame of its ID in an encoding this reader knows; the comment the first COMM without a
+// description; the rating the last POPM with an empty e-mail.
+Selection SelectSlots(const std::vector<std::pair<std::string_view, const std::string*>>& frames, uint8_t version) {
+    Selection s;
+    s.slot.fill(-1);
+    for (int f = 0; f < static_cast<int>(frames.size()); ++f) {
+        const auto& [id, content] = frames[f];
+        if (!content) continue;
+        const std::string& c = *content;
+        const bool readable = !c.empty() && static_cast<uint8_t>(c[0]) <= 3;
+        for (int i = 0; i < TID3v2::SlotCount; ++i) {
+            if (id != (version == 2 ? Slots[i].id3 : Slots[i].id4)) continue;
+            if (i == slRating) {
+                if (s.firstPopm < 0) s.firstPopm = f;
+                if (!c.empty() && c[0] == 0) s.slot[i] = f;
+            } else if (i == slComment) {
+                if (s.slot[i] < 0 && readable && HasEmptyDescription(c)) s.slot[i] = f;
+            } else if (readable) {
+                s.slot[i] = f;
+            }
+        }
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames in their version 2.3 form
+
+// Version 2.2 IDs with a 2.3 equivalent of the same layout (the table's own frames follow Slots).
+constexpr std::pair<const char*, const char*> V22Ids[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"}, {"EQU", "EQUA"},
+    {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"POP", "POPM"}, {"REV", "RVRB"},
+    {"RVA", "RVAD"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"},
+    {"TCO", "TCON"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"}, {"TFT", "TFLT"},
+    {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"}, {"TOA", "TOPE"},
+    {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
+    {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"},
+    {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"},
+    {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"}, {"WAF", "WOAF"},
+    {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"}, {"WXX", "WXXX"},
+    // Sort orders and the compilation flag, as a widespread player writes them.
+    {"TCP", "TCMP"}, {"TST", "TSOT"}, {"TSP", "TSOP"}, {"TSA", "TSOA"}, {"TS2", "TSO2"}, {"TSC", "TSOC"},
+};
+
+const char* Id4Of22(std::string_view id) {
+    for (const auto& [v22, v23] : V22Ids)
+        if (id == v22) return v23;
+    for (const auto& slot : Slots)
+        if (id == slot.id3) return slot.id4;
+    return nullptr;
+}
+
+std::string MimeOfImageFormat(std::string format) {
+    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    format = Trim(format);
+    if (format == "jpg" || format == "jpeg") return "image/jpeg";
+    if (format == "-->") return format;  // a link to the picture
+    return "image/" + format;
+}
+
+bool IsFrameId(const std::string& id) {
+    return std::all_of(id.begin(), id.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
+struct Version3Tag {
+    std::vector<RawFrame> frames;
+    std::vector<std::string> dropped;
+};
+
+// The content of a 2.4 frame in a form version 2.3 holds: texts in UTF-8 or UTF-16BE re-encoded,
+// several values of a text frame joined by "/". Nothing when the frame has no such form.
+// With joinValues false (a 2.3 frame) only the encodings are converted.
+std::optional<std::string> Version3Content(const std::string& id, const std::string& c, bool joinValues) {
+    if (c.empty()) return c;
+    const auto* p = reinterpret_cast<const uint8_t*>(c.data());
+    const uint8_t enc = p[0];
+    if (enc > 3) return c;  // not an encoding: kept as read
+    if (id[0] == 'T') {
+        auto values = DecodeStrings(enc, p + 1, c.size() - 1);
+        const size_t head = id == "TXXX" ? 1 : 0;  // the description
+        if (enc <= 1 && (values.size() <= head + 1 || !joinValues)) return c;
+        if (!joinValues) {
+            std::vector<std::string> out = values;
+            if (out.empty()) out.emplace_back();
+            return EncodeStrings(out);
+        }
+        std::vector<std::string> out(values.begin(), values.begin() + static_cast<long>(std::min(head, values.size())));
+        std::string joined;
+        for (size_t i = head; i < values.size(); ++i) joined += (i > head ? "/" : "") + values[i];
+        out.push_back(joined);
+        return EncodeStrings(out);
+    }
+    if (enc <= 1) return c;
+    size_t used = 0;
+    if (id == "COMM" || id == "USLT" || id == "USER") {
+        if (c.size() < 4) return c;
+        const auto strings = DecodeStrings(enc, p + 4, c.size() - 4);
+        std::vector<std::string> texts;
+        if (id != "USER") texts.push_back(strings.empty() ? std::string() : strings[0]);
+        texts.push_back(strings.size() > texts.size() ? strings[texts.size()] : std::string());
+        const std::string e = EncodeStrings(texts);
+        return e.substr(0, 1) + c.substr(1, 3) + e.substr(1);
+    }
+    if (id == "WXXX") {
+        const std::string desc = DecodeString(enc, p + 1, c.size() - 1, &used);
+        return EncodeStrings({desc}, true) + c.substr(1 + used);
+    }
+    if (id == "APIC" || id == "GEOB") {
+        const size_t z = c.find('\0', 1);  // the MIME type, Latin-1
+        size_t pos = id == "APIC" ? z + 2 : z + 1;  // APIC has the picture type after it
+        if (z == std::string::npos || pos > c.size()) return std::nullopt;
+        std::vector<std::string> texts;
+        for (int k = id == "APIC" ? 1 : 2; k > 0; --k) {  // GEOB: file name and description
+            texts.push_back(DecodeString(enc, p + pos, c.size() - pos, &used));
+            pos += used;
+        }
+        const std::string e = EncodeStrings(texts, true);
+        return e.substr(0, 1) + c.substr(1, (id == "APIC" ? z + 2 : z + 1) - 1) + e.substr(1) + c.substr(pos);
+    }
+    if (id == "OWNE") {
+        const size_t z = c.find('\0', 1);  // price, then an 8-character date
+        if (z == std::string::npos || z + 9 > c.size()) return std::nullopt;
+        const std::string e = EncodeStrings({DecodeString(enc, p + z + 9, c.size() - z - 9)});
+        return e.substr(0, 1) + c.substr(1, z + 8) + e.substr(1);
+    }
+    if (id == "SYLT" || id == "COMR") return std::nullopt;  // timed or priced texts: no plain conversion
+    return c;
+}
+
+// A 2.4 date frame as the 2.3 frames that hold its parts (TDRC as TYER, TDAT and TIME; TDOR as TORY),
+// each only where the tag has none of its own. False when the text is not a date.
+bool AddDateFrames(const std::string& id, const std::string& content, const std::set<std::string>& present,
+                   std::vector<RawFrame>& out) {
+    if (content.empty()) return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(content.data());
+    const auto values = DecodeStrings(p[0], p + 1, content.size() - 1);
+    const std::string t = values.empty() ? std::string() : Trim(values[0]);
+    auto digits = [&](size_t pos, size_t n) {
+        return t.size() >= pos + n && std::all_of(t.begin() + static_cast<long>(pos), t.begin() + static_cast<long>(pos + n),
+                                                  [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(0, 4)) return false;
+    auto add = [&](const char* frameId, const std::string& text) {
+        if (!present.count(frameId)) out.push_back({frameId, 0, 0, std::string(1, '\0') + text, false});
+    };
+    if (id == "TDOR") {
+        add("TORY", t.substr(0, 4));
+        return true;
+    }
+    add("TYER", t.substr(0, 4));
+    if (t.size() >= 10 && t[4] == '-' && digits(5, 2) && t[7] == '-' && digits(8, 2)) {
+        add("TDAT", t.substr(8, 2) + t.substr(5, 2));
+        if (t.size() >= 16 && t[10] == 'T' && digits(11, 2) && t[13] == ':' && digits(14, 2))
+            add("TIME", t.substr(11, 2) + t.substr(14, 2));
+    }
+    return true;
+}
+
+// A 2.2 frame under its 2.3 ID (a picture with a MIME type instead of an image format).
+void AddVersion22Frame(const RawFrame& fr, Version3Tag& out) {
+    const std::string& d = fr.data;
+    if (fr.id == "TRI") {  // the table's two slots read the same frame
+        out.frames.push_back({"TRIT", 0, 0, d, false});
+        out.frames.push_back({"TRFI", 0, 0, d, false});
+        return;
+    }
+    if (fr.id == "PIC" && d.size() >= 5) {
+        out.frames.push_back({"APIC", 0, 0, d.substr(0, 1) + MimeOfImageFormat(d.substr(1, 3)) + '\0' + d.substr(4), false});
+        return;
+    }
+    if (fr.id == "LNK" && d.size() >= 3) {
+        if (const char* linked = Id4Of22(d.substr(0, 3))) {
+            out.frames.push_back({"LINK", 0, 0, linked + d.substr(3), false});
+            return;
+        }
+    }
+    const char* id4 = fr.id == "PIC" || fr.id == "LNK" ? nullptr : Id4Of22(fr.id);
+    if (!id4) {
+        out.dropped.push_back(fr.id);
+        return;
+    }
+    out.frames.push_back({id4, 0, 0, d, false});
+}
+
+// The frames of a whole tag (header included) as a version 2.3 tag holds them, in their order.
+Version3Tag Version3Frames(std::string_view tag) {
+    Version3Tag out;
+    if (tag.size() < 10) return out;
+    const uint8_t version = static_cast<uint8_t>(tag[3]), flags = static_cast<uint8_t>(tag[5]);
+    const std::vector<RawFrame> raw = ParseFrames(tag);
+    std::set<std::string> present;
+    for (const RawFrame& fr : raw) present.insert(fr.id);
+    for (const RawFrame& fr : raw) {
+        if (!IsFrameId(fr.id)) continue;  // garbage, not a frame
+        if (fr.truncated) {
+            out.dropped.push_back(fr.id);
+            continue;
+        }
+        if (fr.data.empty()) continue;  // a frame must hold a byte; nothing is lost
+        if (version == 3) {
+            // Kept as read, but for texts in the encodings 2.4 added (which 2.3 readers do not know).
+            RawFrame kept = fr;
+            const size_t skip = (fr.format & 0x20) ? 1 : 0;  // group byte
+            if (!(fr.format & 0xC0) && fr.data.size() > skip && (fr.data[skip] == 2 || fr.data[skip] == 3)) {
+                const auto converted = Version3Content(fr.id, fr.data.substr(skip), false);
+                if (!converted) {
+                    out.dropped.push_back(fr.id);
+                    continue;
+                }
+                kept.data = fr.data.substr(0, skip) + *converted;
+            }
+            out.frames.push_back(std::move(kept));
+        } else if (version == 2) {
+            AddVersion22Frame(fr, out);
+        } else {
+            // Group byte, encryption, data-length indicator and unsynchronisation of 2.4, in 2.3's terms.
+            const bool group = fr.format & 0x40;
+            const size_t skip = (group ? 1 : 0) + ((fr.format & 0x01) ? 4 : 0);
+            if ((fr.format & 0x0C) || skip > fr.data.size()) {  // compressed or encrypted
+                out.dropped.push_back(fr.id);
+                continue;
+            }
+            std::string content = fr.data.substr(skip);
+            if ((fr.format & 0x02) || (flags & 0x80)) content = Deunsync(content);
+            const auto converted = Version3Content(fr.id, content, true);
+            if (!converted) {
+                out.dropped.push_back(fr.id);
+                continue;
+            }
+            if ((fr.id == "TDRC" || fr.id == "TDOR") && AddDateFrames(fr.id, *converted, present, out.frames)) continue;
+            const uint8_t status = uint8_t((fr.status & 0x70) << 1);
+            out.frames.push_back({fr.id, status, uint8_t(group ? 0x20 : 0), (group ? fr.data.substr(0, 1) : "") + *converted,
+                                  false});
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Writing
 
-std::string FrameBytes(const char* id, const std::string& data, uint8_t status = 0, uint8_t format = 0) {
-    std::string f(id, 4);
+std::string FrameBytes(const std::string& id, const std::string& data, uint8_t status = 0, uint8_t format = 0) {
+    std::string f = id;
     PutBe32(f, static_cast<uint32_t>(data.size()));
     f += static_cast<char>(status);
     f += static_cast<char>(format);
@@ -422,17 +709,61 @@ std::string FrameBytes(const char* id, const std::string& data, uint8_t status =
     return f;
 }
 
-// An old frame in its version 2.3 form, or nothing when it cannot be carried into a 2.3 tag.
-std::optional<std::string> CarriedFrame(const RawFrame& fr, uint8_t version, uint8_t tagFlags) {
-    if (fr.truncated || fr.data.empty() || IsTableId4(fr.id)) return std::nullopt;
-    for (char c : fr.id)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return std::nullopt;  // not a frame ID
-    if (version == 3) return FrameBytes(fr.id.c_str(), fr.data, fr.status, fr.format);
-    // 2.4: unsynchronised, data-length indicator, compressed or encrypted frames have no 2.3 form.
-    if ((fr.format & 0x0F) || (tagFlags & 0x80)) return std::nullopt;
-    const uint8_t status = uint8_t((fr.status & 0x40) << 1 | (fr.status & 0x20) << 1 | (fr.status & 0x10) << 1);
-    const uint8_t format = uint8_t((fr.format & 0x40) ? 0x20 : 0);
-    return FrameBytes(fr.id.c_str(), fr.data, status, format);
+// The frames of the new tag: the old tag's frames, but those of the changed slots, in their
+// order; then the changed slots' new frames in slot order (where later frames keep their place,
+// whichever frame a reader takes among several of one ID stays the same); a rating frame when
+// none is left.
+std::string MergeFrames(const std::vector<RawFrame>& old, const std::array<bool, TID3v2::SlotCount>& changed,
+                        std::array<std::string, TID3v2::SlotCount> data, uint8_t rating) {
+    std::vector<std::optional<std::string>> contents;
+    std::vector<std::pair<std::string_view, const std::string*>> candidates;
+    contents.reserve(old.size());
+    for (const RawFrame& fr : old) contents.push_back(ContentOf(fr, 3, 0));
+    for (size_t i = 0; i < old.size(); ++i) candidates.emplace_back(old[i].id, contents[i] ? &*contents[i] : nullptr);
+    const Selection sel = SelectSlots(candidates, 3);
+
+    std::vector<bool> replaced(old.size(), false);
+    std::vector<std::string> inPlace(old.size());  // new data at the place of an old frame
+    for (int i = 0; i < TID3v2::SlotCount; ++i) {
+        if (!changed[i]) {
+            data[i].clear();
+            continue;
+        }
+        const int own = i == slRating && sel.slot[i] < 0 ? sel.firstPopm : sel.slot[i];
+        if (i == slComment || i == slLink || i == slRating) {
+            // One frame among others of its ID (COMM, WXXX, POPM with their descriptions or e-mails).
+            if (own < 0) continue;
+            replaced[own] = true;
+            const std::string& c = *contents[own];
+            // The replaced comment keeps its language; the rating frame its e-mail and play counter.
+            if (i == slComment && data[i].size() >= 4) data[i].replace(1, 3, c.substr(1, 3));
+            const size_t z = c.find('\0');
+            if (i == slRating && z != std::string::npos)
+                data[i] = c.substr(0, z + 1) + static_cast<char>(rating) + (z + 2 < c.size() ? c.substr(z + 2) : "");
+            for (size_t f = 0; f < old.size(); ++f) {
+                if (static_cast<int>(f) != own && old[f].id == old[own].id) {
+                    inPlace[own] = std::move(data[i]);
+                    data[i].clear();
+                    break;
+                }
+            }
+        } else {
+            for (size_t f = 0; f < old.size(); ++f)
+                if (old[f].id == Slots[i].id4) replaced[f] = true;
+        }
+    }
+    std::string frames;
+    bool rated = false;
+    for (size_t f = 0; f < old.size(); ++f) {
+        if (!inPlace[f].empty()) frames += FrameBytes(old[f].id, inPlace[f]);
+        if (replaced[f]) continue;
+        frames += FrameBytes(old[f].id, old[f].data, old[f].status, old[f].format);
+        rated = rated || old[f].id == "POPM";
+    }
+    if (!rated && data[slRating].empty()) data[slRating] = std::string(1, '\0') + static_cast<char>(rating);
+    for (int i = 0; i < TID3v2::SlotCount; ++i)
+        if (!data[i].empty()) frames += FrameBytes(Slots[i].id4, data[i]);
+    return frames;
 }
 
 // Files whose format puts its own header at offset 0: RIFF/RF64 wave, AIFF, FLAC, Ogg.
@@ -442,74 +773,16 @@ bool IsContainerHeader(const uint8_t* b) {
     return false;
 }
 
-struct FdCloser {
-    int fd = -1;
-    FdCloser() = default;
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    ~FdCloser() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
-
-bool WriteAll(int fd, const char* p, size_t n) {
+bool PReadAll(int fd, char* p, size_t n, off_t off) {
     while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool PWriteAll(int fd, const char* p, size_t n, off_t off) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, off);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        off += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// Copies the source from offset `from` to its end onto the end of dst; true when every byte
-// arrived.
-bool CopyRest(int src, int64_t from, int64_t length, int dst, bool failWrite) {
-    off_t in = from;
-    int64_t left = length - from;
-    if (left < 0) return false;
-    if (failWrite) return false;
-    // The kernel copies without bringing the data through user space when it can.
-    while (left > 0) {
-        const ssize_t c = ::copy_file_range(src, &in, dst, nullptr, static_cast<size_t>(std::min<int64_t>(left, 1 << 30)), 0);
-        if (c < 0 && errno == EINTR) continue;
-        if (c <= 0) break;
-        left -= c;
-    }
-    if (left == 0) return true;
-    std::vector<char> buf(1 << 20);
-    while (left > 0) {
-        const ssize_t r = ::pread(src, buf.data(), static_cast<size_t>(std::min<int64_t>(left, buf.size())), in);
+        const ssize_t r = ::pread(fd, p, n, off);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return false;
-        if (!WriteAll(dst, buf.data(), static_cast<size_t>(r))) return false;
-        in += r;
-        left -= r;
+        p += r;
+        off += r;
+        n -= static_cast<size_t>(r);
     }
     return true;
-}
-
-void SyncFolder(const std::filesystem::path& file) {
-    const int d = ::open(file.parent_path().empty() ? "." : file.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
-    if (d >= 0) {
-        ::fsync(d);
-        ::close(d);
-    }
 }
 
 }  // namespace
@@ -530,6 +803,8 @@ void TID3v2::Reset() {
         s->clear();
     trackNumber_ = 0;
     rating_ = 0;
+    baseline_ = SlotValues();
+    baselineFile_.clear();
 }
 
 bool TID3v2::ReadFromFile(const std::string& FileName) {
@@ -547,22 +822,16 @@ bool TID3v2::ReadFromFile(const std::string& FileName) {
     const std::string tag = ReadTagBytes(f.get(), h);
     f.reset();
 
-    std::array<std::optional<std::string>, SlotCount> slot;
-    std::optional<uint8_t> firstRating;
-    for (const RawFrame& fr : ParseFrames(tag)) {
-        const auto content = ContentOf(fr, tagVersion_, h.Flags());
-        if (!content) continue;
-        for (int i = 0; i < SlotCount; ++i) {
-            if (fr.id != (tagVersion_ == 2 ? Slots[i].id3 : Slots[i].id4)) continue;
-            if (i == slRating) {
-                if (!firstRating) firstRating = PopmRating(*content).value_or(0);
-                if (!content->empty() && (*content)[0] == 0) slot[i] = *content;  // empty e-mail
-            } else if (!content->empty() && static_cast<uint8_t>((*content)[0]) <= 3) {
-                slot[i] = *content;
-            }
-        }
-    }
-    auto text = [&](int i) { return slot[i] ? DecodeFrameText(*slot[i]) : std::string(); };
+    const std::vector<RawFrame> frames = ParseFrames(tag);
+    std::vector<std::optional<std::string>> contents;
+    std::vector<std::pair<std::string_view, const std::string*>> candidates;
+    contents.reserve(frames.size());
+    for (const RawFrame& fr : frames) contents.push_back(ContentOf(fr, tagVersion_, h.Flags()));
+    for (size_t i = 0; i < frames.size(); ++i)
+        candidates.emplace_back(frames[i].id, contents[i] ? &*contents[i] : nullptr);
+    const Selection sel = SelectSlots(candidates, tagVersion_);
+    auto slot = [&](int i) -> const std::string* { return sel.slot[i] < 0 ? nullptr : &*contents[sel.slot[i]]; };
+    auto text = [&](int i) { return slot(i) ? DecodeFrameText(*slot(i)) : std::string(); };
 
     title_ = text(slTitle);
     if (title_.empty()) title_ = text(slTitleFallback);
@@ -585,18 +854,20 @@ bool TID3v2::ReadFromFile(const std::string& FileName) {
     genre_ = text(slGenre);
     if (const size_t close = genre_.rfind(')'); close != std::string::npos) genre_ = Trim(genre_.substr(close + 1));
 
-    if (slot[slComment]) comment_ = DecodeAfterDescription(*slot[slComment], 3, false);
-    if (slot[slLink]) link_ = DecodeAfterDescription(*slot[slLink], 0, true);
+    if (slot(slComment)) comment_ = DecodeAfterDescription(*slot(slComment), 3, false);
+    if (slot(slLink)) link_ = DecodeAfterDescription(*slot(slLink), 0, true);
 
     for (const TextSlot& t : TextSlots) {
         if (t.set) (this->*t.set)(text(t.slot));
     }
     frameTSUC_ = text(slTSUC);
 
-    if (slot[slRating])
-        rating_ = slot[slRating]->size() > 1 ? static_cast<uint8_t>((*slot[slRating])[1]) : 0;
-    else
-        rating_ = firstRating.value_or(0);
+    if (const std::string* popm = slot(slRating))
+        rating_ = popm->size() > 1 ? static_cast<uint8_t>((*popm)[1]) : 0;
+    else if (sel.firstPopm >= 0)
+        rating_ = PopmRating(*contents[sel.firstPopm]).value_or(0);
+    baseline_ = SlotValues();
+    if (char real[PATH_MAX]; ::realpath(FileName.c_str(), real)) baselineFile_ = real;
     return true;
 }
 
@@ -615,37 +886,22 @@ uint8_t TID3v2::ReadPopularimeter(const std::string& FileName) {
     return 0;
 }
 
-bool TID3v2::SaveToFile(const std::string& FileName) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    // Through a symbolic link the file it names is tagged; the link stays a link.
-    const fs::path target = fs::canonical(fs::path(FileName), ec);
-    if (ec) return false;
+std::array<std::string, TID3v2::SlotCount> TID3v2::SlotValues() const {
+    std::array<std::string, SlotCount> v;
+    v[slTitle] = title_;
+    v[slArtist] = artist_;
+    v[slAlbum] = album_;
+    if (trackNumber_ > 0) v[slTrack] = std::to_string(trackNumber_);
+    v[slYear] = year_;
+    v[slGenre] = genre_;
+    v[slComment] = comment_;
+    v[slLink] = link_;
+    for (const TextSlot& t : TextSlots) v[t.slot] = (this->*t.get)();
+    v[slRating] = std::to_string(rating_);
+    return v;
+}
 
-    FdCloser src;
-    src.fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (src.fd < 0) return false;
-    struct stat st {};
-    if (fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-
-    // The old header and, for a 2.3/2.4 tag, the frames that are not in the table.
-    Header h;
-    h.fileLength = st.st_size;
-    const bool headerRead = ::pread(src.fd, h.bytes, 10, 0) == 10;
-    const int32_t existing = headerRead ? h.TotalSize() : 0;
-    // A tag in front of a container's own header makes the file unreadable to the readers of that
-    // container (and to this program's own import), so such a file is left alone.
-    if (existing == 0 && headerRead && IsContainerHeader(h.bytes)) return false;
-    std::string carried;
-    if (existing > 10 && (h.Version() == 3 || h.Version() == 4)) {
-        std::string tag(static_cast<size_t>(existing), '\0');
-        const ssize_t r = ::pread(src.fd, tag.data(), tag.size(), 0);
-        if (r != static_cast<ssize_t>(tag.size())) return false;
-        for (const RawFrame& fr : ParseFrames(tag))
-            if (auto bytes = CarriedFrame(fr, h.Version(), h.Flags())) carried += *bytes;
-    }
-
-    // The table's frames, in slot order.
+std::array<std::string, TID3v2::SlotCount> TID3v2::SlotFrameData() const {
     std::array<std::string, SlotCount> data;
     auto textData = [](const std::string& s) {
         if (s.empty()) return std::string();
@@ -659,23 +915,48 @@ bool TID3v2::SaveToFile(const std::string& FileName) {
     data[slYear] = textData(year_);
     data[slGenre] = textData(genre_);
     if (!comment_.empty()) {
-        const Encoded e = EncodeText(comment_);
-        const std::string emptyDescription = e.enc == 0 ? std::string(1, '\0') : std::string("\xFF\xFE\0\0", 4);
-        data[slComment] = static_cast<char>(e.enc) + std::string("eng") + emptyDescription + e.bytes;
+        const std::string e = EncodeStrings({std::string(), comment_});  // no description
+        data[slComment] = e.substr(0, 1) + "eng" + e.substr(1);
     }
     if (!link_.empty()) data[slLink] = std::string(2, '\0') + EncodeUrl(link_);
     for (const TextSlot& t : TextSlots) data[t.slot] = textData((this->*t.get)());
     data[slRating] = std::string(1, '\0') + static_cast<char>(rating_);
+    return data;
+}
 
-    std::string frames;
-    for (int i = 0; i < SlotCount; ++i)
-        if (!data[i].empty()) frames += FrameBytes(Slots[i].id4, data[i]);
-    frames += carried;
+bool TID3v2::SaveToFile(const std::string& FileName, std::chrono::milliseconds lockWait) {
+    dropped_.clear();
+    // Locked from reading the old tag to the last write: a second save of the file waits, then
+    // applies its own changes to the tag this one wrote.
+    TFileUpdate file;
+    if (!file.Open(FileName, lockWait)) return false;
+    const int64_t length = file.Stat().st_size;
+
+    Header h;
+    h.fileLength = length;
+    const bool headerRead = length >= 10 && PReadAll(file.Fd(), reinterpret_cast<char*>(h.bytes), 10, 0);
+    const int32_t existing = headerRead ? h.TotalSize() : 0;
+    // A tag in front of a container's own header makes the file unreadable to the readers of that
+    // container (and to this program's own import), so such a file is left alone.
+    if (existing == 0 && headerRead && IsContainerHeader(h.bytes)) return false;
+    std::string old(static_cast<size_t>(existing), '\0');
+    if (existing > 0 && !PReadAll(file.Fd(), old.data(), old.size(), 0)) return false;
+
+    Version3Tag base = Version3Frames(old);
+    // What this object read of another file (or nothing) says nothing of this one: every value
+    // it holds counts as a change then.
+    std::array<std::string, SlotCount> before;
+    before[slRating] = "0";
+    if (file.Target() == baselineFile_) before = baseline_;
+    const auto values = SlotValues();
+    std::array<bool, SlotCount> changed{};
+    for (int i = 0; i < SlotCount; ++i) changed[i] = values[i] != before[i];
+    const std::string frames = MergeFrames(base.frames, changed, SlotFrameData(), rating_);
 
     const int64_t needed = 10 + static_cast<int64_t>(frames.size());
     const int64_t padded = (needed + 4095) / 4096 * 4096;
-    const bool inPlace = existing > 0 && existing >= needed && existing <= padded;
-    const int64_t size = inPlace ? existing : padded;
+    const bool fits = existing > 0 && existing >= needed && existing <= padded;
+    const int64_t size = fits ? existing : padded;
     if (size - 10 >= (int64_t(1) << 28)) return false;  // beyond what a tag's size field can hold
 
     std::string tag = "ID3";
@@ -686,48 +967,25 @@ bool TID3v2::SaveToFile(const std::string& FileName) {
     tag += frames;
     tag.resize(static_cast<size_t>(size), '\0');
 
-    const mode_t mode = st.st_mode & 07777;
-    if (inPlace) {
-        src.reset();
-        // A read-only file is made writable, as saving it is what the operator asked for.
-        if (!(mode & S_IWUSR) && ::chmod(target.c_str(), mode | S_IWUSR) != 0) return false;
-        FdCloser dst;
-        dst.fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        bool ok = dst.fd >= 0 && PWriteAll(dst.fd, tag.data(), tag.size(), 0) && ::fsync(dst.fd) == 0;
-        if (!ok && !(mode & S_IWUSR)) ::chmod(target.c_str(), mode);
-        return ok;
+    bool ok;
+    const auto fail = static_cast<TFileUpdate::TFailStep>(static_cast<int>(failAt_));
+    if (fits) {
+        // In place only when every byte that changes lies in one page: a single write there is
+        // either done or not, whenever the process dies. Otherwise a new file replaces the old.
+        size_t first = 0, last = tag.size();
+        while (first < last && tag[first] == old[first]) ++first;
+        while (last > first && tag[last - 1] == old[last - 1]) --last;
+        const std::string_view changedBytes(tag.data() + first, last - first);
+        ok = changedBytes.empty() || TFileUpdate::FitsOnePage(int64_t(first), changedBytes.size())
+                 ? file.WriteInPage(int64_t(first), changedBytes)
+                 : file.Replace(tag, existing, fail);
+    } else {
+        ok = file.Replace(tag, existing, fail);
     }
-
-    // Whole-file rewrite: the new file is built beside the original and only replaces it, in one
-    // rename, once every byte of it is on disk. Until then the original is not touched.
-    const fs::path temp = fs::path(target.string() + "~");
-    FdCloser dst;
-    dst.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (dst.fd < 0) return false;
-    bool ok = WriteAll(dst.fd, tag.data(), tag.size()) &&
-              CopyRest(src.fd, existing, st.st_size, dst.fd, failAt_ == TRewriteStep::rsWrite);
-    if (ok) {
-        struct stat out {};
-        ok = fstat(dst.fd, &out) == 0 && out.st_size == size + st.st_size - existing;
-    }
-    if (ok) {
-        if (fchown(dst.fd, st.st_uid, st.st_gid) != 0) {
-            // Another owner cannot be given by an ordinary user; the file stays the user's own.
-        }
-        ok = ::fchmod(dst.fd, mode | S_IWUSR) == 0;
-    }
-    if (ok) ok = failAt_ != TRewriteStep::rsFlush && ::fsync(dst.fd) == 0;
-    if (ok) {
-        ok = ::close(dst.fd) == 0;
-        dst.fd = -1;
-    }
-    dst.reset();
-    if (ok) ok = failAt_ != TRewriteStep::rsRename && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    SyncFolder(target);
+    if (!ok) return false;
+    dropped_ = std::move(base.dropped);
+    baseline_ = values;
+    baselineFile_ = file.Target();
     return true;
 }
 

@@ -2,9 +2,12 @@
 // (among them the cue-point frames the playout system reads), written back as version 2.3.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TID3v2 {
 public:
@@ -24,14 +27,23 @@ public:
     // or is shorter than 10 bytes. Never throws.
     bool ReadFromFile(const std::string& FileName);
 
-    // Writes the properties as a version 2.3 tag at the start of the file, keeping the frames of an
-    // old 2.3/2.4 tag that are not in the table. In place when the old tag has room and is not larger
-    // than the padded size; otherwise the whole file is written to FileName + "~", flushed and
-    // renamed over the original, which is never touched before that rename. A file without an ID3v2
-    // tag that starts with another container's header (RIFF wave, AIFF, FLAC, Ogg) is refused, as a
-    // tag in front would make it unreadable. True on success; on failure the file is exactly as it
-    // was. The properties are not changed. Never throws.
-    bool SaveToFile(const std::string& FileName);
+    // Writes the properties that changed since the last ReadFromFile (or successful save) into the
+    // tag the file holds now, as a version 2.3 tag: the frames of a changed property are replaced
+    // (moved to the end of the tag), every other frame is written back as it was read, converted
+    // only where version 2.3 cannot hold it (2.2 IDs, 2.4 dates and encodings); frames with no 2.3
+    // form are dropped and named by DroppedFrames. Saves of one file are serialised by its lock
+    // (waiting up to `lockWait`). The file becomes old-or-new whatever happens to the process: the
+    // tag is written in place only when the changed bytes lie in one page, otherwise a new file is
+    // written beside it and renamed over it (see TFileUpdate). A file without an ID3v2 tag that
+    // starts with another container's header (RIFF wave, AIFF, FLAC, Ogg) is refused, as a tag in
+    // front would make it unreadable. True on success; on failure the file is exactly as it was. The
+    // properties are not changed. Never throws.
+    bool SaveToFile(const std::string& FileName, std::chrono::milliseconds lockWait = std::chrono::seconds(30));
+
+    // IDs of the frames (as the old tag named them) that the last SaveToFile could not carry into
+    // the version 2.3 tag: 2.2 frames without a 2.3 equivalent, compressed or encrypted 2.4
+    // frames, frames cut short by the end of the tag.
+    const std::vector<std::string>& DroppedFrames() const { return dropped_; }
 
     bool TagFound() const { return tagFound_; }
     uint8_t TagVersion() const { return tagVersion_; }
@@ -112,6 +124,11 @@ public:
     static uint8_t ReadPopularimeter(const std::string& FileName);
 
 private:
+    // The comparable value of each slot of the frame table (empty for the fallback-only slots).
+    std::array<std::string, SlotCount> SlotValues() const;
+    // The data of the frame each slot would be written as (empty: no frame).
+    std::array<std::string, SlotCount> SlotFrameData() const;
+
     bool tagFound_ = false;
     uint8_t tagVersion_ = 0;
     int32_t tagTotalSize_ = 0;
@@ -123,4 +140,7 @@ private:
     std::string frameTGRA_, frameTVOC_, frameTTPE_, frameTPIN_, frameTPFI_, mixMark_;
     uint8_t rating_ = 0;
     TRewriteStep failAt_ = TRewriteStep::rsNone;
+    std::array<std::string, SlotCount> baseline_;  // SlotValues as last read or saved
+    std::string baselineFile_;                       // the real path of that file
+    std::vector<std::string> dropped_;
 };

@@ -166,32 +166,36 @@ void ReadAudioInfo(const std::string& FileName) {
             fi.SampleRateText = std::to_string(WavInfo->SampleRate()) + " hz";
             fi.FileSizeText = std::to_string(WavInfo->FileSize()) + " bytes";
             fi.DurationText = FormatDecimals(WavInfo->Duration(), 3) + " seg.";
+            return;
         }
-        return;
+        // Not a wave whatever its name (.mp2, .mpga, a backup copy, no extension): what the file
+        // holds decides, and its tags are read as for an MP3.
     }
 
     if (!MpegInfo || !Id3v1Info || !Id3v2Info) OpenAudioInfo(".MP3");
     TMPEGaudio& mpeg = *MpegInfo;
     if (!mpeg.ReadFromFile(FileName)) return;
     if (!mpeg.Valid()) {
+        // A stream this analysis does not know (free format, a few frames, AAC) still has its
+        // tags, which the editor shows and its save starts from.
         fi.MpegValid = SNo;
-        return;
+    } else {
+        const FrameHeaderInfo& frame = mpeg.Frame();
+        fi.MpegValid = SYes;
+        fi.FileSizeText = std::to_string(mpeg.FileLength()) + " bytes";
+        fi.MpegVersionLayer = mpeg.Version() + " " + mpeg.Layer();
+        fi.BitRateText = std::string(mpeg.VBR().Present ? "VBR " : "CBR ") + std::to_string(mpeg.BitRate()) + " kbit/s";
+        fi.SampleRateText = std::to_string(mpeg.SampleRate()) + " hz";
+        fi.ChannelModeText = mpeg.ChannelMode();
+        fi.DurationText = FormatDecimals(mpeg.Duration(), 1) + " seg.";
+        fi.FramePositionText = std::to_string(frame.Position) + " bytes";
+        fi.CrcText = YesNo(frame.ProtectionBit);
+        fi.FrameCountText = std::to_string(mpeg.FrameCount());
+        fi.CopyBitText = YesNo(frame.CopyBit);
+        fi.OriginalText = YesNo(frame.OriginalBit);
+        fi.EmphasisText = mpeg.Emphasis();
+        fi.EncoderText = mpeg.Encoder();
     }
-    const FrameHeaderInfo& frame = mpeg.Frame();
-    fi.MpegValid = SYes;
-    fi.FileSizeText = std::to_string(mpeg.FileLength()) + " bytes";
-    fi.MpegVersionLayer = mpeg.Version() + " " + mpeg.Layer();
-    fi.BitRateText = std::string(mpeg.VBR().Present ? "VBR " : "CBR ") + std::to_string(mpeg.BitRate()) + " kbit/s";
-    fi.SampleRateText = std::to_string(mpeg.SampleRate()) + " hz";
-    fi.ChannelModeText = mpeg.ChannelMode();
-    fi.DurationText = FormatDecimals(mpeg.Duration(), 1) + " seg.";
-    fi.FramePositionText = std::to_string(frame.Position) + " bytes";
-    fi.CrcText = YesNo(frame.ProtectionBit);
-    fi.FrameCountText = std::to_string(mpeg.FrameCount());
-    fi.CopyBitText = YesNo(frame.CopyBit);
-    fi.OriginalText = YesNo(frame.OriginalBit);
-    fi.EmphasisText = mpeg.Emphasis();
-    fi.EncoderText = mpeg.Encoder();
 
     TID3v2& v2 = *Id3v2Info;
     if (!v2.ReadFromFile(FileName)) return;
@@ -263,11 +267,9 @@ bool WriteMarkers(const std::string& FileName, const std::string& Title, const s
         ClearFileInfo();
         return false;
     }
-    // Without the MP3 analysers the writer starts from the file's own tag, so nothing of it is lost.
-    if (!Id3v2Info) {
-        Id3v2Info = std::make_unique<TID3v2>();
-        Id3v2Info->ReadFromFile(FileName);
-    }
+    // Without a read the writer has no values of its own: only what the arguments and the record
+    // give is written, into the tag the file holds.
+    if (!Id3v2Info) Id3v2Info = std::make_unique<TID3v2>();
     TID3v2& v2 = *Id3v2Info;
     const Tag& fi = FileInfo;
     auto pick = [](const std::string& arg, const std::string& field) -> const std::string& {

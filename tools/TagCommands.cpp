@@ -225,12 +225,17 @@ int Write(const std::vector<std::string>& args) {
         ToolError(err.what());
         return ExitFailure;
     }
+    // What an older tag held that a version 2.3 tag cannot is named, so that nobody wonders.
+    std::string dropped;
+    if (ok && Id3v2Info)
+        for (const std::string& id : Id3v2Info->DroppedFrames()) dropped += (dropped.empty() ? "" : ", ") + OneLine(id);
     FreeAudioInfo(UpperExtension(file));
     FreeAudioInfo("MP3");
     if (!ok) {
         std::cerr << SSaveFailed << "\n";
         return ExitFailure;
     }
+    if (!dropped.empty()) ToolError(file + ": frames without a version 2.3 form were dropped: " + dropped);
     return ExitOk;
 }
 

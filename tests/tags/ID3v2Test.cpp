@@ -152,28 +152,35 @@ TEST(ID3v2Test, DecodesEveryTextEncodingToUtf8) {
     EXPECT_EQ(t.Composer(), "Ma\xC3\xA7\xC3\xA3 \xF0\x9F\x8E\xB5");
     EXPECT_EQ(t.Encoder(), "Caf\xC3\xA9");
 
-    // Written back: Latin-1 texts in encoding 0, the others in encoding 1, and mutagen agrees.
+    // Written back as read, but for the encodings 2.3 lacks (UTF-16BE, UTF-8), which become UTF-16;
+    // new texts in encoding 0 when they are Latin-1. mutagen agrees.
     t.SetIntroMark("0:01.500");
+    t.SetTitle("T\xC3\xADtulo");
     ASSERT_TRUE(saveChecked(t, path));
     const auto dump = mutagenTag(path);
-    EXPECT_EQ(textOf(dump, "TIT2"), "A\xC3\xA7\xC3\xA3o\xC3\xBF");
+    EXPECT_EQ(textOf(dump, "TIT2"), "T\xC3\xADtulo");
     EXPECT_EQ(frameOf(dump, "TIT2")["encoding"].toInt(), 0);
+    EXPECT_EQ(textOf(dump, "TPE1"), "A\xC3\xA7\xC3\xA3o");
     EXPECT_EQ(textOf(dump, "TALB"), "B\xE2\x82\xAC");
     EXPECT_EQ(frameOf(dump, "TALB")["encoding"].toInt(), 1);
     EXPECT_EQ(textOf(dump, "TCOM"), "Ma\xC3\xA7\xC3\xA3 \xF0\x9F\x8E\xB5");
+    EXPECT_EQ(frameOf(dump, "TCOM")["encoding"].toInt(), 1);
     EXPECT_EQ(frameOf(dump, "TINT")["encoding"].toInt(), 0);
     const std::string file = readFile(path);
-    EXPECT_NE(file.find(frame3("TINT", latin1("0:01.500"))), std::string::npos);  // the exact bytes
+    for (const std::string& exact : {frame3("TINT", latin1("0:01.500")), frame3("TPE1", be), frame3("TENC", lat)})
+        EXPECT_NE(file.find(exact), std::string::npos);
     EXPECT_EQ(readTag(path).Composer(), t.Composer());
 }
 
-TEST(ID3v2Test, CommentAndLinkSkipLanguageAndDescription) {
+TEST(ID3v2Test, CommentIsTheFirstCommWithoutDescriptionAndLinkSkipsItsDescription) {
     TempDir dir;
     const std::string path = dir.file("comm.mp3");
-    // UTF-16 description "x" whose terminator follows a 00 byte: the separator is found on a
-    // character boundary only.
+    // A UTF-16 description "x" whose terminator follows a 00 byte: the separator is found on a
+    // character boundary only, so this one has a description and is not the comment.
     const std::string utf16 = bytes("\1por\xFF\xFEx\0\0\0\xFF\xFEo\0k\0", 16);
-    const std::string body = frame3("COMM", latin1("por") + "x" + Z1 + "Coment\xE1rio long") +
+    const std::string body = frame3("COMM", latin1("por") + "x" + Z1 + "outro") +
+                             frame3("COMM", latin1("por") + Z1 + "Coment\xE1rio long") +
+                             frame3("COMM", latin1("eng") + Z1 + "segundo") +
                              frame3("WXXX", bytes("\1\xFF\xFE\0\0", 5) + "http://r.example/") +
                              std::string(10, '\0');
     writeFile(path, tag(3, body) + audio(100));
@@ -182,17 +189,20 @@ TEST(ID3v2Test, CommentAndLinkSkipLanguageAndDescription) {
     EXPECT_EQ(t.Link(), "http://r.example/");
 
     writeFile(path, tag(3, frame3("COMM", utf16)) + audio(100));
+    EXPECT_EQ(readTag(path).Comment(), "");
+    writeFile(path, tag(3, frame3("COMM", bytes("\1por\xFF\xFE\0\0\xFF\xFEo\0k\0", 14))) + audio(100));
     EXPECT_EQ(readTag(path).Comment(), "ok");
 
+    // A new comment replaces the first one without a description, in its language; the others stay.
     writeFile(path, tag(3, body) + audio(100));
+    t.SetComment("novo");
     ASSERT_TRUE(saveChecked(t, path));
     const auto dump = mutagenTag(path);
-    const auto comm = frameOf(dump, "COMM::eng");
-    ASSERT_FALSE(comm.isEmpty());
-    EXPECT_EQ(comm["desc"].toString(), "");
-    EXPECT_EQ(comm["text"].toString().toStdString(), "Coment\xC3\xA1rio long");
-    EXPECT_TRUE(frameOf(dump, "COMM:x:por").isEmpty());
+    EXPECT_EQ(textOf(dump, "COMM::por"), "novo");
+    EXPECT_EQ(textOf(dump, "COMM:x:por"), "outro");
+    EXPECT_EQ(textOf(dump, "COMM::eng"), "segundo");
     EXPECT_EQ(frameOf(dump, "WXXX:")["url"].toString(), "http://r.example/");
+    EXPECT_EQ(readTag(path).Comment(), "novo");
 }
 
 TEST(ID3v2Test, TrackGenreAndFallbacks) {
@@ -209,11 +219,27 @@ TEST(ID3v2Test, TrackGenreAndFallbacks) {
     EXPECT_EQ(t.Title(), "Group");
     EXPECT_EQ(t.Artist(), "Orig");
     EXPECT_EQ(t.Album(), "Orig album");
+    // Unchanged, every frame is written back as it was: nothing taken from a fallback is added.
+    t.SetIntroMark("0:01.000");
     ASSERT_TRUE(saveChecked(t, path));
     auto dump = mutagenTag(path);
-    EXPECT_EQ(textOf(dump, "TRCK"), "3");
-    EXPECT_EQ(textOf(dump, "TCON"), "Rock");
-    EXPECT_EQ(textOf(dump, "TYER"), "1999");
+    EXPECT_EQ(textOf(dump, "TRCK"), "3/12");
+    EXPECT_EQ(textOf(dump, "TCON"), "(17)Rock");
+    EXPECT_EQ(textOf(dump, "TDRC"), "1999-05-01");
+    EXPECT_EQ(textOf(dump, "TIT1"), "Group");
+    EXPECT_EQ(textOf(dump, "TOPE"), "Orig");
+    EXPECT_EQ(textOf(dump, "TOAL"), "Orig album");
+    for (const char* absent : {"TIT2", "TPE1", "TALB", "TYER"}) EXPECT_TRUE(frameOf(dump, absent).isEmpty()) << absent;
+
+    // Changed, a value is written into its own frame.
+    t.SetTrackNumber(4);
+    t.SetGenre("Pop");
+    t.SetYear("2001");
+    ASSERT_TRUE(saveChecked(t, path));
+    dump = mutagenTag(path);
+    EXPECT_EQ(textOf(dump, "TRCK"), "4");
+    EXPECT_EQ(textOf(dump, "TCON"), "Pop");
+    EXPECT_EQ(textOf(dump, "TYER"), "2001");
 
     writeFile(path, tag(3, frame3("TRCK", latin1("A")) + frame3("TCON", latin1("Rock (live)"))) + audio(100));
     t = readTag(path);
@@ -221,8 +247,8 @@ TEST(ID3v2Test, TrackGenreAndFallbacks) {
     EXPECT_EQ(t.Genre(), "");
     ASSERT_TRUE(saveChecked(t, path));
     dump = mutagenTag(path);
-    EXPECT_TRUE(frameOf(dump, "TRCK").isEmpty());
-    EXPECT_TRUE(frameOf(dump, "TCON").isEmpty());
+    EXPECT_EQ(textOf(dump, "TRCK"), "A");
+    EXPECT_EQ(textOf(dump, "TCON"), "Rock (live)");
 }
 
 TEST(ID3v2Test, RatingFromPopmWithAndWithoutEmail) {
@@ -235,8 +261,15 @@ TEST(ID3v2Test, RatingFromPopmWithAndWithoutEmail) {
     EXPECT_EQ(TID3v2::ReadPopularimeter(path), 200);
     ASSERT_TRUE(saveChecked(t, path));
     auto dump = mutagenTag(path);
-    EXPECT_EQ(frameOf(dump, "POPM:")["rating"].toInt(), 200);
-    EXPECT_TRUE(frameOf(dump, "POPM:dj@radio.example").isEmpty());
+    EXPECT_EQ(frameOf(dump, "POPM:dj@radio.example")["rating"].toInt(), 200);
+    EXPECT_EQ(frameOf(dump, "POPM:dj@radio.example")["count"].toInt(), 5);
+    EXPECT_TRUE(frameOf(dump, "POPM:").isEmpty());
+    // A new rating goes into the same frame; the e-mail and the play counter stay.
+    t.SetRating(50);
+    ASSERT_TRUE(saveChecked(t, path));
+    dump = mutagenTag(path);
+    EXPECT_EQ(frameOf(dump, "POPM:dj@radio.example")["rating"].toInt(), 50);
+    EXPECT_EQ(frameOf(dump, "POPM:dj@radio.example")["count"].toInt(), 5);
 
     writeFile(path, tag(3, frame3("POPM", "a@b" + Z1 + "\x10") + frame3("POPM", Z1 + "\x40")) + audio(100));
     EXPECT_EQ(readTag(path).Rating(), 0x40);
@@ -440,22 +473,27 @@ TEST(ID3v2Test, LargeOldTagIsShrunkAndLargeFramesArePadded) {
     EXPECT_FALSE(std::filesystem::exists(path + "~"));
 }
 
-TEST(ID3v2Test, Version4FramesWithoutAVersion3FormAreDropped) {
+TEST(ID3v2Test, Version4FramesAreConvertedAndThoseWithoutAVersion3FormNamed) {
     TempDir dir;
     const std::string path = dir.file("d.mp3");
-    const std::string body = frame4("TXXX", latin1("a") + Z1 + "kept", bytes("\x20\0", 2)) +
-                             frame4("TXXX", latin1("b") + Z1 + "dli", bytes("\0\x01", 2)) +
-                             frame4("TXXX", latin1("c") + Z1 + "unsync", bytes("\0\x02", 2)) +
+    const std::string body = frame4("TXXX", latin1("a") + Z1 + "kept", bytes("\x20\0", 2)) +  // file alter
+                             frame4("TXXX", syncsafe(6) + latin1("b") + Z1 + "dli", bytes("\0\x01", 2)) +
+                             frame4("TXXX", latin1("c") + Z1 + bytes("uns\xFF\0ync", 8), bytes("\0\x02", 2)) +
                              frame4("TXXX", latin1("d") + Z1 + "enc", bytes("\0\x04", 2)) +
                              frame4("TXXX", latin1("e") + Z1 + "zip", bytes("\0\x08", 2)) +
                              frame4("Tx!x", latin1("badid"));
     writeFile(path, tag(4, body) + audio(100));
     TID3v2 t = readTag(path);
+    t.SetIntroMark("0:01.000");
     ASSERT_TRUE(saveChecked(t, path));
     const std::string file = readFile(path);
-    // The file-alter-preservation flag moves from 0x20 (2.4) to 0x40 (2.3).
+    // The file-alter-preservation flag moves from 0x20 (2.4) to 0x40 (2.3); the data-length
+    // indicator and the unsynchronisation are undone.
     EXPECT_NE(file.find(frame3("TXXX", latin1("a") + Z1 + "kept", bytes("\x40\0", 2))), std::string::npos);
-    for (const char* gone : {"dli", "unsync", "enc", "zip", "badid"}) EXPECT_EQ(file.find(gone), std::string::npos) << gone;
+    EXPECT_NE(file.find(frame3("TXXX", latin1("b") + Z1 + "dli")), std::string::npos);
+    EXPECT_NE(file.find(frame3("TXXX", latin1("c") + Z1 + "uns\xFFync")), std::string::npos);
+    for (const char* gone : {"enc", "zip", "badid"}) EXPECT_EQ(file.find(gone), std::string::npos) << gone;
+    EXPECT_EQ(t.DroppedFrames(), (std::vector<std::string>{"TXXX", "TXXX"}));
 }
 
 TEST(ID3v2Test, ReadOnlyMissingAndLinkedFiles) {

@@ -9,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+
+// Readable failure messages for the mutagen dumps.
+inline void PrintTo(const QJsonObject& o, std::ostream* os) {
+    *os << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+}
 
 namespace id3test {
 
@@ -62,18 +68,20 @@ globals().update(Frames)
 )PY";
 
 // The ID3v2 tag of a file as mutagen reads it: {"version": [2, 3, 0], "size": n, "frames": [...]}, each
-// frame {"key", "id", "text", "lang", "desc", "email", "rating", "data", "encoding", "url"} as far as the
-// frame has them ("data" is the hex of binary frame data). An empty object when mutagen fails.
-inline QJsonObject mutagenTag(const std::string& path) {
+// frame {"key", "id", "text", "lang", "desc", "email", "rating", "count", "data", "encoding", "url",
+// "mime", "type"} as far as the frame has them ("data" is the hex of binary frame data). With
+// `translate`, mutagen's own upgrade of older tags to version 2.4 frames (2.2 IDs, dates) is applied.
+// An empty object when mutagen fails.
+inline QJsonObject mutagenTag(const std::string& path, bool translate = false) {
     static const std::string script = MutagenPrelude + R"PY(
-t = ID3(sys.argv[1], translate=False)
+t = ID3(sys.argv[1], translate=sys.argv[2] == "1")
 frames = []
 for f in t.values():
     d = {"key": f.HashKey, "id": f.FrameID}
     if hasattr(f, "text"):
         d["text"] = f.text if isinstance(f.text, str) else "/".join(str(x) for x in f.text)
-    for a in ("lang", "desc", "email", "rating", "url", "mime", "owner"):
-        if hasattr(f, a): d[a] = getattr(f, a)
+    for a in ("lang", "desc", "email", "rating", "count", "url", "mime", "type", "owner"):
+        if hasattr(f, a): d[a] = int(getattr(f, a)) if a == "type" else getattr(f, a)
     if hasattr(f, "encoding"): d["encoding"] = int(f.encoding)
     if hasattr(f, "data"): d["data"] = f.data.hex()
     frames.append(d)
@@ -84,7 +92,9 @@ print(json.dumps({"version": list(t.version), "size": t.size, "frames": frames,
     const std::string py = dir.file("dump.py");
     testutil::writeFile(py, script);
     std::string out;
-    const int rc = testutil::run("/usr/bin/python3 " + py + " " + testutil::shellQuote(path) + " 2>&1", &out);
+    const int rc = testutil::run("/usr/bin/python3 " + py + " " + testutil::shellQuote(path) + (translate ? " 1" : " 0") +
+                                     " 2>&1",
+                                 &out);
     if (rc != 0) {
         ADD_FAILURE() << "mutagen could not read " << path << ": " << out;
         return {};

@@ -129,6 +129,25 @@ TEST(ToolTest, WriteAsTheEditorSavesAndTagShowsIt) {
     EXPECT_EQ(lines(r.out), 35);
 }
 
+TEST(ToolTest, WriteNamesTheFramesAnOlderTagHadThatVersion3CannotHold) {
+    TempDir dir;
+    const std::string path = dir.file("v22.mp3");
+    // A 2.2 tag with a composer, a picture, an encrypted meta frame and a private frame.
+    const std::string body = frame2("TCM", latin1("Compositor")) +
+                             frame2("PIC", latin1("JPG") + bytes("\x03\0", 2) + "\xFF\xD8\xFF\xE0") +
+                             frame2("CRM", latin1("x") + bytes("\0", 1) + "secret") + frame2("XYZ", latin1("own"));
+    testutil::writeFile(path, tag(2, body) + audio(3000));
+    const Result r = tool("write " + shellQuote(path) + " --intro 0:01.000");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "tessivo-tool: " + path + ": frames without a version 2.3 form were dropped: CRM, XYZ\n");
+    const auto dump = mutagenTag(path);
+    EXPECT_EQ(textOf(dump, "TCOM"), "Compositor");
+    EXPECT_EQ(frameOf(dump, "APIC:")["mime"].toString(), "image/jpeg");
+    EXPECT_EQ(frameOf(dump, "APIC:")["data"].toString(), "ffd8ffe0");
+    // Nothing left to drop the next time.
+    EXPECT_EQ(tool("write " + shellQuote(path) + " --intro 0:02.000").err, "");
+}
+
 TEST(ToolTest, UsageErrorsAndFailures) {
     TempDir dir;
     const std::string path = dir.file("a.mp3");

@@ -100,7 +100,7 @@ TEST(U_FuncoesTest, ReadAudioInfoOfAnMp3WithAnId3v2Tag) {
                                  "t.add(TPE1(encoding=0, text='Artista'))\n"
                                  "t.add(TRCK(encoding=0, text='3/12'))\n"
                                  "t.add(TCON(encoding=0, text='(17)Rock'))\n"
-                                 "t.add(COMM(encoding=3, lang='por', desc='x', text='Olá'))\n"
+                                 "t.add(COMM(encoding=3, lang='por', desc='', text='Olá'))\n"
                                  "t.add(POPM(email='dj@x', rating=196, count=3))\n"
                                  "t.add(TINT(encoding=0, text='0:12.345'))\n"
                                  "t.add(TVIN(encoding=0, text='Vinhetas\\\\abc.mp3'))\n"
