@@ -323,9 +323,10 @@ std::vector<RawFrame> ParseFrames(std::string_view tag) {
     const uint8_t version = hb[3], flags = hb[5];
     if (version < 2 || version > 4) return frames;
     const size_t bodySize = std::min<size_t>(Syncsafe(hb + 6), tag.size() - 10);
-    std::string body(tag.substr(10, bodySize));
+    std::string_view body = tag.substr(10, bodySize);
     if (version == 2 && (flags & 0x40)) return frames;  // compressed 2.2 tag: no scheme was ever defined
-    if (version < 4 && (flags & 0x80)) body = Deunsync(body);
+    std::string synced;
+    if (version < 4 && (flags & 0x80)) body = synced = Deunsync(body);
     const auto* b = reinterpret_cast<const uint8_t*>(body.data());
     const size_t n = body.size();
 
@@ -342,10 +343,10 @@ std::vector<RawFrame> ParseFrames(std::string_view tag) {
         RawFrame fr;
         size_t size;
         if (version == 2) {
-            fr.id.assign(body, pos, 3);
+            fr.id.assign(body.substr(pos, 3));
             size = size_t(b[pos + 3]) << 16 | size_t(b[pos + 4]) << 8 | b[pos + 5];
         } else {
-            fr.id.assign(body, pos, 4);
+            fr.id.assign(body.substr(pos, 4));
             // Some 2.4 writers put plain 32-bit sizes; a byte with its top bit set cannot be a
             // 7-bit group, so such a size is taken as plain.
             const bool plain = version == 3 || ((b[pos + 4] | b[pos + 5] | b[pos + 6] | b[pos + 7]) & 0x80);
@@ -358,7 +359,7 @@ std::vector<RawFrame> ParseFrames(std::string_view tag) {
             size = n - start;
             fr.truncated = true;
         }
-        fr.data.assign(body, start, size);
+        fr.data.assign(body.substr(start, size));
         frames.push_back(std::move(fr));
         pos = start + size;
     }
@@ -445,6 +446,21 @@ std::vector<std::string> DecodeStrings(uint8_t enc, const uint8_t* p, size_t n) 
         pos += used;
     }
     return out;
+}
+
+bool IsTableId(std::string_view id, uint8_t version) {
+    for (const auto& slot : Slots)
+        if (id == (version == 2 ? slot.id3 : slot.id4)) return true;
+    return false;
+}
+
+// The contents the slot selection looks at: those of the table's frames (a picture is never copied).
+std::vector<std::optional<std::string>> TableContents(const std::vector<RawFrame>& frames, uint8_t version,
+                                                      uint8_t tagFlags) {
+    std::vector<std::optional<std::string>> contents(frames.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+        if (IsTableId(frames[i].id, version)) contents[i] = ContentOf(frames[i], version, tagFlags);
+    return contents;
 }
 
 bool HasEmptyDescription(const std::string& comment) {
@@ -648,10 +664,10 @@ Version3Tag Version3Frames(std::string_view tag) {
     Version3Tag out;
     if (tag.size() < 10) return out;
     const uint8_t version = static_cast<uint8_t>(tag[3]), flags = static_cast<uint8_t>(tag[5]);
-    const std::vector<RawFrame> raw = ParseFrames(tag);
+    std::vector<RawFrame> raw = ParseFrames(tag);
     std::set<std::string> present;
     for (const RawFrame& fr : raw) present.insert(fr.id);
-    for (const RawFrame& fr : raw) {
+    for (RawFrame& fr : raw) {
         if (!IsFrameId(fr.id)) continue;  // garbage, not a frame
         if (fr.truncated) {
             out.dropped.push_back(fr.id);
@@ -660,7 +676,6 @@ Version3Tag Version3Frames(std::string_view tag) {
         if (fr.data.empty()) continue;  // a frame must hold a byte; nothing is lost
         if (version == 3) {
             // Kept as read, but for texts in the encodings 2.4 added (which 2.3 readers do not know).
-            RawFrame kept = fr;
             const size_t skip = (fr.format & 0x20) ? 1 : 0;  // group byte
             if (!(fr.format & 0xC0) && fr.data.size() > skip && (fr.data[skip] == 2 || fr.data[skip] == 3)) {
                 const auto converted = Version3Content(fr.id, fr.data.substr(skip), false);
@@ -668,9 +683,9 @@ Version3Tag Version3Frames(std::string_view tag) {
                     out.dropped.push_back(fr.id);
                     continue;
                 }
-                kept.data = fr.data.substr(0, skip) + *converted;
+                fr.data = fr.data.substr(0, skip) + *converted;
             }
-            out.frames.push_back(std::move(kept));
+            out.frames.push_back(std::move(fr));
         } else if (version == 2) {
             AddVersion22Frame(fr, out);
         } else {
@@ -700,13 +715,13 @@ Version3Tag Version3Frames(std::string_view tag) {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-std::string FrameBytes(const std::string& id, const std::string& data, uint8_t status = 0, uint8_t format = 0) {
-    std::string f = id;
-    PutBe32(f, static_cast<uint32_t>(data.size()));
-    f += static_cast<char>(status);
-    f += static_cast<char>(format);
-    f += data;
-    return f;
+void AppendFrame(std::string& out, const std::string& id, const std::string& data, uint8_t status = 0,
+                 uint8_t format = 0) {
+    out += id;
+    PutBe32(out, static_cast<uint32_t>(data.size()));
+    out += static_cast<char>(status);
+    out += static_cast<char>(format);
+    out += data;
 }
 
 // The frames of the new tag: the old tag's frames, but those of the changed slots, in their
@@ -715,10 +730,8 @@ std::string FrameBytes(const std::string& id, const std::string& data, uint8_t s
 // none is left.
 std::string MergeFrames(const std::vector<RawFrame>& old, const std::array<bool, TID3v2::SlotCount>& changed,
                         std::array<std::string, TID3v2::SlotCount> data, uint8_t rating) {
-    std::vector<std::optional<std::string>> contents;
+    const auto contents = TableContents(old, 3, 0);
     std::vector<std::pair<std::string_view, const std::string*>> candidates;
-    contents.reserve(old.size());
-    for (const RawFrame& fr : old) contents.push_back(ContentOf(fr, 3, 0));
     for (size_t i = 0; i < old.size(); ++i) candidates.emplace_back(old[i].id, contents[i] ? &*contents[i] : nullptr);
     const Selection sel = SelectSlots(candidates, 3);
 
@@ -753,16 +766,19 @@ std::string MergeFrames(const std::vector<RawFrame>& old, const std::array<bool,
         }
     }
     std::string frames;
+    size_t total = 0;
+    for (const RawFrame& fr : old) total += fr.data.size() + 10;
+    frames.reserve(total + 1024);
     bool rated = false;
     for (size_t f = 0; f < old.size(); ++f) {
-        if (!inPlace[f].empty()) frames += FrameBytes(old[f].id, inPlace[f]);
+        if (!inPlace[f].empty()) AppendFrame(frames, old[f].id, inPlace[f]);
         if (replaced[f]) continue;
-        frames += FrameBytes(old[f].id, old[f].data, old[f].status, old[f].format);
+        AppendFrame(frames, old[f].id, old[f].data, old[f].status, old[f].format);
         rated = rated || old[f].id == "POPM";
     }
     if (!rated && data[slRating].empty()) data[slRating] = std::string(1, '\0') + static_cast<char>(rating);
     for (int i = 0; i < TID3v2::SlotCount; ++i)
-        if (!data[i].empty()) frames += FrameBytes(Slots[i].id4, data[i]);
+        if (!data[i].empty()) AppendFrame(frames, Slots[i].id4, data[i]);
     return frames;
 }
 
@@ -823,10 +839,8 @@ bool TID3v2::ReadFromFile(const std::string& FileName) {
     f.reset();
 
     const std::vector<RawFrame> frames = ParseFrames(tag);
-    std::vector<std::optional<std::string>> contents;
+    const auto contents = TableContents(frames, tagVersion_, h.Flags());
     std::vector<std::pair<std::string_view, const std::string*>> candidates;
-    contents.reserve(frames.size());
-    for (const RawFrame& fr : frames) contents.push_back(ContentOf(fr, tagVersion_, h.Flags()));
     for (size_t i = 0; i < frames.size(); ++i)
         candidates.emplace_back(frames[i].id, contents[i] ? &*contents[i] : nullptr);
     const Selection sel = SelectSlots(candidates, tagVersion_);
@@ -959,8 +973,9 @@ bool TID3v2::SaveToFile(const std::string& FileName, std::chrono::milliseconds l
     const int64_t size = fits ? existing : padded;
     if (size - 10 >= (int64_t(1) << 28)) return false;  // beyond what a tag's size field can hold
 
-    std::string tag = "ID3";
-    tag += '\x03';
+    std::string tag;
+    tag.reserve(static_cast<size_t>(size));
+    tag += "ID3\x03";
     tag += '\0';
     tag += '\0';
     for (int s = 21; s >= 0; s -= 7) tag += static_cast<char>(((size - 10) >> s) & 0x7F);

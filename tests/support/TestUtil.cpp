@@ -28,10 +28,12 @@ std::string syncsafe(uint32_t v) {
     return {char((v >> 21) & 0x7F), char((v >> 14) & 0x7F), char((v >> 7) & 0x7F), char(v & 0x7F)};
 }
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& under) {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = fs::temp_directory_path() / ("tessivo-test-" + std::to_string(rd()));
+        auto candidate = under / ("tessivo-test-" + std::to_string(rd()));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate;

@@ -21,6 +21,8 @@ std::string syncsafe(uint32_t v);
 class TempDir {
 public:
     TempDir();
+    // The same under another folder (/dev/shm, for instance).
+    explicit TempDir(const std::filesystem::path& under);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

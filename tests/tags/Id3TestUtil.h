@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
+#include <set>
 #include <string>
 
 // Readable failure messages for the mutagen dumps.
@@ -111,6 +113,13 @@ inline QJsonObject frameOf(const QJsonObject& dump, const QString& key) {
 
 inline std::string textOf(const QJsonObject& dump, const QString& key) {
     return frameOf(dump, key)["text"].toString().toStdString();
+}
+
+// The names in a folder (to see that a save left no temporary file behind).
+inline std::set<std::string> names(const std::filesystem::path& folder) {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) out.insert(e.path().filename().string());
+    return out;
 }
 
 // Runs a python snippet with mutagen on a file ("path" is bound to it); true when it exits 0.
