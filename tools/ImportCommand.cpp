@@ -76,8 +76,8 @@ int RunImport(const std::vector<std::string>& args) {
     const std::string input = parsed.positional[0];
     const std::string output = parsed.positional[1];
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(input, ec)) {
-        ToolError("no such file: " + input);
+    if (const std::string problem = InputFileProblem(input); !problem.empty()) {
+        ToolError(problem);
         return ExitFailure;
     }
     if (SameFile(input, output)) {

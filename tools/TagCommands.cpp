@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <sys/stat.h>
 
 namespace {
 
@@ -43,14 +42,8 @@ bool OneFile(const std::string& command, const ToolArgs& a, std::string& file, i
         return false;
     }
     file = a.positional[0];
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        ToolError("no such file: " + file);
-        exitCode = ExitFailure;
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ToolError("not a regular file: " + file);
+    if (const std::string problem = InputFileProblem(file); !problem.empty()) {
+        ToolError(problem);
         exitCode = ExitFailure;
         return false;
     }

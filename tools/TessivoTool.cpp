@@ -2,9 +2,13 @@
 #include "tools/ToolCommand.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -66,6 +70,21 @@ std::string OneLine(const std::string& text) {
     std::string out = text;
     std::replace_if(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
     return out;
+}
+
+std::string InputFileProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return "no such file: " + path;
+        return path + ": " + std::strerror(errno);
+    }
+    if (S_ISREG(st.st_mode)) return {};
+    const char* what = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a named pipe (FIFO)"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "not a regular file";
+    return path + ": is " + what + ", not an audio file";
 }
 
 bool IsHelpOption(const std::string& arg) { return arg == "--help" || arg == "-h"; }

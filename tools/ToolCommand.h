@@ -38,6 +38,9 @@ void PrintUsage(const std::string& command = {});
 std::string JsonString(const std::string& text);
 // A text on one line: control characters become blanks.
 std::string OneLine(const std::string& text);
+// Why a path cannot be read as an input file: "no such file: P", "P: is a folder, not an audio
+// file" (a named pipe, a device, a socket), "P: <system reason>"; empty for a regular file.
+std::string InputFileProblem(const std::string& path);
 // True when the argument asks for help.
 bool IsHelpOption(const std::string& arg);
 

@@ -167,11 +167,25 @@ TEST(ToolTest, UsageErrorsAndFailures) {
         EXPECT_EQ(lines(r.err), 1) << args << ": " << r.err;
         EXPECT_EQ(r.err.rfind("tessivo-tool: ", 0), 0u) << r.err;
     }
-    for (const std::string cmd : {"info", "tag", "write"}) {
-        r = tool(cmd + " " + shellQuote(dir.file("missing.mp3")));
-        EXPECT_EQ(r.code, 1) << cmd;
-        EXPECT_EQ(r.err, "tessivo-tool: no such file: " + dir.file("missing.mp3") + "\n");
+    // What is not a file is called by its name, by every command.
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path, err;
+    } inputs[] = {
+        {dir.file("missing.mp3"), "no such file: " + dir.file("missing.mp3")},
+        {dir.path().string(), dir.path().string() + ": is a folder, not an audio file"},
+        {fifo, fifo + ": is a named pipe (FIFO), not an audio file"},
+        {"/dev/null", "/dev/null: is a device, not an audio file"},
+    };
+    for (const auto& in : inputs) {
+        for (const std::string cmd : {"info", "tag", "write", "import"}) {
+            r = tool(cmd + " " + shellQuote(in.path) + (cmd == "import" ? " " + shellQuote(dir.file("o.wav")) : ""));
+            EXPECT_EQ(r.code, 1) << cmd;
+            EXPECT_EQ(r.err, "tessivo-tool: " + in.err + "\n") << cmd;
+        }
     }
+    ::unlink(fifo.c_str());
 
     // A wave file keeps its RIFF header first: the save is refused and the file unchanged.
     const std::string wav = dir.file("w.wav");
