@@ -819,8 +819,8 @@ void TID3v2::Reset() {
         s->clear();
     trackNumber_ = 0;
     rating_ = 0;
-    baseline_ = SlotValues();
-    baselineFile_.clear();
+    touched_.fill(false);
+    readFile_.clear();
 }
 
 bool TID3v2::ReadFromFile(const std::string& FileName) {
@@ -829,6 +829,7 @@ bool TID3v2::ReadFromFile(const std::string& FileName) {
     if (!f) return false;
     Header h;
     if (!ReadHeader(f.get(), h)) return false;
+    if (char real[PATH_MAX]; ::realpath(FileName.c_str(), real)) readFile_ = real;
     if (!h.IsId3()) return true;
     tagFound_ = true;
     tagVersion_ = h.Version();
@@ -880,8 +881,7 @@ bool TID3v2::ReadFromFile(const std::string& FileName) {
         rating_ = popm->size() > 1 ? static_cast<uint8_t>((*popm)[1]) : 0;
     else if (sel.firstPopm >= 0)
         rating_ = PopmRating(*contents[sel.firstPopm]).value_or(0);
-    baseline_ = SlotValues();
-    if (char real[PATH_MAX]; ::realpath(FileName.c_str(), real)) baselineFile_ = real;
+    touched_.fill(false);  // what was read is no change
     return true;
 }
 
@@ -911,7 +911,7 @@ std::array<std::string, TID3v2::SlotCount> TID3v2::SlotValues() const {
     v[slComment] = comment_;
     v[slLink] = link_;
     for (const TextSlot& t : TextSlots) v[t.slot] = (this->*t.get)();
-    v[slRating] = std::to_string(rating_);
+    if (rating_ > 0) v[slRating] = std::to_string(rating_);
     return v;
 }
 
@@ -957,14 +957,13 @@ bool TID3v2::SaveToFile(const std::string& FileName, std::chrono::milliseconds l
     if (existing > 0 && !PReadAll(file.Fd(), old.data(), old.size(), 0)) return false;
 
     Version3Tag base = Version3Frames(old);
-    // What this object read of another file (or nothing) says nothing of this one: every value
-    // it holds counts as a change then.
-    std::array<std::string, SlotCount> before;
-    before[slRating] = "0";
-    if (file.Target() == baselineFile_) before = baseline_;
+    // The values set since the read change the tag. Values read from another file (or none)
+    // say nothing of this one: then every value this object holds counts as set.
+    const bool otherFile = file.Target() != readFile_;
     const auto values = SlotValues();
     std::array<bool, SlotCount> changed{};
-    for (int i = 0; i < SlotCount; ++i) changed[i] = values[i] != before[i];
+    for (int i = 0; i < SlotCount; ++i)
+        changed[i] = touched_[i] || (otherFile && !values[i].empty());
     const std::string frames = MergeFrames(base.frames, changed, SlotFrameData(), rating_);
 
     const int64_t needed = 10 + static_cast<int64_t>(frames.size());
@@ -999,38 +998,53 @@ bool TID3v2::SaveToFile(const std::string& FileName, std::chrono::milliseconds l
     }
     if (!ok) return false;
     dropped_ = std::move(base.dropped);
-    baseline_ = values;
-    baselineFile_ = file.Target();
+    touched_.fill(false);
+    readFile_ = file.Target();
     return true;
 }
 
-// Setters: every text is stored trimmed.
-void TID3v2::SetTitle(std::string_view v) { title_ = Trim(v); }
-void TID3v2::SetArtist(std::string_view v) { artist_ = Trim(v); }
-void TID3v2::SetAlbum(std::string_view v) { album_ = Trim(v); }
-void TID3v2::SetYear(std::string_view v) { year_ = Trim(v); }
-void TID3v2::SetGenre(std::string_view v) { genre_ = Trim(v); }
-void TID3v2::SetComment(std::string_view v) { comment_ = Trim(v); }
-void TID3v2::SetComposer(std::string_view v) { composer_ = Trim(v); }
-void TID3v2::SetEncoder(std::string_view v) { encoder_ = Trim(v); }
-void TID3v2::SetRightsNotice(std::string_view v) { rightsNotice_ = Trim(v); }
-void TID3v2::SetLanguage(std::string_view v) { language_ = Trim(v); }
-void TID3v2::SetLink(std::string_view v) { link_ = Trim(v); }
-void TID3v2::SetFrameTRIT(std::string_view v) { frameTRIT_ = Trim(v); }
-void TID3v2::SetIntroMark(std::string_view v) { introMark_ = Trim(v); }
-void TID3v2::SetFrameTEXT(std::string_view v) { frameTEXT_ = Trim(v); }
-void TID3v2::SetFrameTEST(std::string_view v) { frameTEST_ = Trim(v); }
-void TID3v2::SetFrameTIDM(std::string_view v) { frameTIDM_ = Trim(v); }
-void TID3v2::SetStampMark(std::string_view v) { stampMark_ = Trim(v); }
-void TID3v2::SetStampFile(std::string_view v) { stampFile_ = Trim(v); }
-void TID3v2::SetStartMark(std::string_view v) { startMark_ = Trim(v); }
-void TID3v2::SetEndMark(std::string_view v) { endMark_ = Trim(v); }
-void TID3v2::SetChorusStartMark(std::string_view v) { chorusStartMark_ = Trim(v); }
-void TID3v2::SetChorusEndMark(std::string_view v) { chorusEndMark_ = Trim(v); }
-void TID3v2::SetFrameTCAD(std::string_view v) { frameTCAD_ = Trim(v); }
-void TID3v2::SetFrameTGRA(std::string_view v) { frameTGRA_ = Trim(v); }
-void TID3v2::SetFrameTVOC(std::string_view v) { frameTVOC_ = Trim(v); }
-void TID3v2::SetFrameTTPE(std::string_view v) { frameTTPE_ = Trim(v); }
-void TID3v2::SetFrameTPIN(std::string_view v) { frameTPIN_ = Trim(v); }
-void TID3v2::SetFrameTPFI(std::string_view v) { frameTPFI_ = Trim(v); }
-void TID3v2::SetMixMark(std::string_view v) { mixMark_ = Trim(v); }
+// Setters: every text is stored trimmed; the slot is marked for the next save.
+void TID3v2::SetText(std::string& member, int slot, std::string_view v) {
+    member = Trim(v);
+    touched_[static_cast<size_t>(slot)] = true;
+}
+
+void TID3v2::SetTrackNumber(uint16_t v) {
+    trackNumber_ = v;
+    touched_[slTrack] = true;
+}
+
+void TID3v2::SetRating(uint8_t v) {
+    rating_ = v;
+    touched_[slRating] = true;
+}
+
+void TID3v2::SetTitle(std::string_view v) { SetText(title_, slTitle, v); }
+void TID3v2::SetArtist(std::string_view v) { SetText(artist_, slArtist, v); }
+void TID3v2::SetAlbum(std::string_view v) { SetText(album_, slAlbum, v); }
+void TID3v2::SetYear(std::string_view v) { SetText(year_, slYear, v); }
+void TID3v2::SetGenre(std::string_view v) { SetText(genre_, slGenre, v); }
+void TID3v2::SetComment(std::string_view v) { SetText(comment_, slComment, v); }
+void TID3v2::SetComposer(std::string_view v) { SetText(composer_, 7, v); }
+void TID3v2::SetEncoder(std::string_view v) { SetText(encoder_, 8, v); }
+void TID3v2::SetRightsNotice(std::string_view v) { SetText(rightsNotice_, 9, v); }
+void TID3v2::SetLanguage(std::string_view v) { SetText(language_, 10, v); }
+void TID3v2::SetLink(std::string_view v) { SetText(link_, slLink, v); }
+void TID3v2::SetFrameTRIT(std::string_view v) { SetText(frameTRIT_, 16, v); }
+void TID3v2::SetIntroMark(std::string_view v) { SetText(introMark_, 17, v); }
+void TID3v2::SetFrameTEXT(std::string_view v) { SetText(frameTEXT_, 18, v); }
+void TID3v2::SetFrameTEST(std::string_view v) { SetText(frameTEST_, 19, v); }
+void TID3v2::SetFrameTIDM(std::string_view v) { SetText(frameTIDM_, 20, v); }
+void TID3v2::SetStampMark(std::string_view v) { SetText(stampMark_, 21, v); }
+void TID3v2::SetStampFile(std::string_view v) { SetText(stampFile_, 22, v); }
+void TID3v2::SetStartMark(std::string_view v) { SetText(startMark_, 23, v); }
+void TID3v2::SetEndMark(std::string_view v) { SetText(endMark_, 24, v); }
+void TID3v2::SetChorusStartMark(std::string_view v) { SetText(chorusStartMark_, 25, v); }
+void TID3v2::SetChorusEndMark(std::string_view v) { SetText(chorusEndMark_, 26, v); }
+void TID3v2::SetFrameTCAD(std::string_view v) { SetText(frameTCAD_, 27, v); }
+void TID3v2::SetFrameTGRA(std::string_view v) { SetText(frameTGRA_, 29, v); }
+void TID3v2::SetFrameTVOC(std::string_view v) { SetText(frameTVOC_, 30, v); }
+void TID3v2::SetFrameTTPE(std::string_view v) { SetText(frameTTPE_, 31, v); }
+void TID3v2::SetFrameTPIN(std::string_view v) { SetText(frameTPIN_, 32, v); }
+void TID3v2::SetFrameTPFI(std::string_view v) { SetText(frameTPFI_, 33, v); }
+void TID3v2::SetMixMark(std::string_view v) { SetText(mixMark_, 34, v); }

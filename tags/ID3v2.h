@@ -27,9 +27,10 @@ public:
     // or is shorter than 10 bytes. Never throws.
     bool ReadFromFile(const std::string& FileName);
 
-    // Writes the properties that changed since the last ReadFromFile (or successful save) into the
-    // tag the file holds now, as a version 2.3 tag: the frames of a changed property are replaced
-    // (moved to the end of the tag), every other frame is written back as it was read, converted
+    // Writes the properties set since the last ReadFromFile of this file (or successful save; after
+    // a read of another file, or none, every property that is not empty) into the tag the file
+    // holds now, as a version 2.3 tag: the frames of such a property are replaced (moved to the
+    // end of the tag), every other frame is written back as it was read, converted
     // only where version 2.3 cannot hold it (2.2 IDs, 2.4 dates and encodings); frames with no 2.3
     // form are dropped and named by DroppedFrames. Saves of one file are serialised by its lock
     // (waiting up to `lockWait`). The file becomes old-or-new whatever happens to the process: the
@@ -83,10 +84,11 @@ public:
     uint8_t Rating() const { return rating_; }
 
     // Text setters store their argument trimmed (codes 0 to 32 removed at both ends); texts are UTF-8.
+    // Every setter marks its value for the next SaveToFile, even when it stores what was read.
     void SetTitle(std::string_view v);
     void SetArtist(std::string_view v);
     void SetAlbum(std::string_view v);
-    void SetTrackNumber(uint16_t v) { trackNumber_ = v; }
+    void SetTrackNumber(uint16_t v);
     void SetYear(std::string_view v);
     void SetGenre(std::string_view v);
     void SetComment(std::string_view v);
@@ -113,7 +115,7 @@ public:
     void SetFrameTPIN(std::string_view v);
     void SetFrameTPFI(std::string_view v);
     void SetMixMark(std::string_view v);
-    void SetRating(uint8_t v) { rating_ = v; }
+    void SetRating(uint8_t v);
 
     // Test seam: makes every later whole-file rewrite of this object fail at the given step
     // (rsNone restores normal operation).
@@ -124,8 +126,10 @@ public:
     static uint8_t ReadPopularimeter(const std::string& FileName);
 
 private:
-    // The comparable value of each slot of the frame table (empty for the fallback-only slots).
+    // The value of each slot of the frame table as a text (empty: none; nothing for the slots
+    // read only as fallbacks).
     std::array<std::string, SlotCount> SlotValues() const;
+    void SetText(std::string& member, int slot, std::string_view v);
     // The data of the frame each slot would be written as (empty: no frame).
     std::array<std::string, SlotCount> SlotFrameData() const;
 
@@ -140,7 +144,7 @@ private:
     std::string frameTGRA_, frameTVOC_, frameTTPE_, frameTPIN_, frameTPFI_, mixMark_;
     uint8_t rating_ = 0;
     TRewriteStep failAt_ = TRewriteStep::rsNone;
-    std::array<std::string, SlotCount> baseline_;  // SlotValues as last read or saved
-    std::string baselineFile_;                       // the real path of that file
+    std::array<bool, SlotCount> touched_{};  // set since the last read or save
+    std::string readFile_;                    // the real path of the file last read or saved
     std::vector<std::string> dropped_;
 };

@@ -272,47 +272,57 @@ bool WriteMarkers(const std::string& FileName, const std::string& Title, const s
     if (!Id3v2Info) Id3v2Info = std::make_unique<TID3v2>();
     TID3v2& v2 = *Id3v2Info;
     const Tag& fi = FileInfo;
-    auto pick = [](const std::string& arg, const std::string& field) -> const std::string& {
-        return arg.empty() ? field : arg;
+    // A given argument is written. An empty one keeps what the file holds, unless the record's
+    // value differs from what was read (a marker the editor cleared, the fields of an ID3v1 tag).
+    using Getter = const std::string& (TID3v2::*)() const;
+    using Setter = void (TID3v2::*)(std::string_view);
+    auto apply = [&v2](const std::string& arg, const std::string& field, Getter get, Setter set) {
+        if (!arg.empty())
+            (v2.*set)(arg);
+        else if (TrimBlanks(field) != (v2.*get)())
+            (v2.*set)(field);
     };
 
-    v2.SetTitle(pick(Title, fi.Title));
-    v2.SetArtist(pick(Artist, fi.Artist));
-    v2.SetComposer(pick(Composer, fi.Composer));
-    v2.SetAlbum(pick(Album, fi.Album));
-    v2.SetYear(pick(Year, fi.Year));
-    if (!Track.empty())
+    apply(Title, fi.Title, &TID3v2::Title, &TID3v2::SetTitle);
+    apply(Artist, fi.Artist, &TID3v2::Artist, &TID3v2::SetArtist);
+    apply(Composer, fi.Composer, &TID3v2::Composer, &TID3v2::SetComposer);
+    apply(Album, fi.Album, &TID3v2::Album, &TID3v2::SetAlbum);
+    apply(Year, fi.Year, &TID3v2::Year, &TID3v2::SetYear);
+    if (!Track.empty()) {
         v2.SetTrackNumber(static_cast<uint16_t>(StrToInt(Track)));
-    else if (!fi.Track.empty())
-        v2.SetTrackNumber(static_cast<uint16_t>(StrToInt(fi.Track)));
-    v2.SetFrameTIDM(pick(TIDM, fi.FrameTIDM));
-    v2.SetGenre(pick(Genre, fi.Genre));
-    v2.SetFrameTEST(pick(TEST, fi.FrameTEST));
-    v2.SetFrameTRIT(pick(TRIT, fi.FrameTRIT));
-    v2.SetLanguage(pick(Language, fi.Language));
-    v2.SetFrameTGRA(pick(TGRA, fi.FrameTGRA));
-    v2.SetFrameTVOC(pick(TVOC, fi.FrameTVOC));
+    } else if (!fi.Track.empty()) {
+        const auto track = static_cast<uint16_t>(StrToInt(fi.Track));
+        if (track != v2.TrackNumber()) v2.SetTrackNumber(track);
+    }
+    apply(TIDM, fi.FrameTIDM, &TID3v2::FrameTIDM, &TID3v2::SetFrameTIDM);
+    apply(Genre, fi.Genre, &TID3v2::Genre, &TID3v2::SetGenre);
+    apply(TEST, fi.FrameTEST, &TID3v2::FrameTEST, &TID3v2::SetFrameTEST);
+    apply(TRIT, fi.FrameTRIT, &TID3v2::FrameTRIT, &TID3v2::SetFrameTRIT);
+    apply(Language, fi.Language, &TID3v2::Language, &TID3v2::SetLanguage);
+    apply(TGRA, fi.FrameTGRA, &TID3v2::FrameTGRA, &TID3v2::SetFrameTGRA);
+    apply(TVOC, fi.FrameTVOC, &TID3v2::FrameTVOC, &TID3v2::SetFrameTVOC);
     int rating = 0;
-    if (!ToInt(pick(Rating, fi.Rating), rating)) rating = 0;
-    v2.SetRating(static_cast<uint8_t>(rating & 0xFF));
-    v2.SetFrameTTPE(pick(TTPE, fi.FrameTTPE));
-    v2.SetFrameTPIN(pick(TPIN, fi.FrameTPIN));
-    v2.SetFrameTPFI(pick(TPFI, fi.FrameTPFI));
-    v2.SetFrameTEXT(pick(TEXT, fi.FrameTEXT));
-    v2.SetComment(pick(Comment, fi.Comment));
-    v2.SetIntroMark(pick(IntroMark, fi.IntroMark));
-    v2.SetStampMark(pick(StampMark, fi.StampMark));
-    v2.SetStampFile(pick(StampFile, fi.StampFile));
-    v2.SetStartMark(pick(StartMark, fi.StartMark));
-    v2.SetEndMark(pick(EndMark, fi.EndMark));
-    v2.SetChorusStartMark(pick(ChorusStartMark, fi.ChorusStartMark));
-    v2.SetChorusEndMark(pick(ChorusEndMark, fi.ChorusEndMark));
-    v2.SetMixMark(pick(MixMark, fi.MixMark));
+    if (!ToInt(Rating.empty() ? fi.Rating : Rating, rating)) rating = 0;
+    if (!Rating.empty() || static_cast<uint8_t>(rating & 0xFF) != v2.Rating()) v2.SetRating(static_cast<uint8_t>(rating & 0xFF));
+    apply(TTPE, fi.FrameTTPE, &TID3v2::FrameTTPE, &TID3v2::SetFrameTTPE);
+    apply(TPIN, fi.FrameTPIN, &TID3v2::FrameTPIN, &TID3v2::SetFrameTPIN);
+    apply(TPFI, fi.FrameTPFI, &TID3v2::FrameTPFI, &TID3v2::SetFrameTPFI);
+    apply(TEXT, fi.FrameTEXT, &TID3v2::FrameTEXT, &TID3v2::SetFrameTEXT);
+    apply(Comment, fi.Comment, &TID3v2::Comment, &TID3v2::SetComment);
+    apply(IntroMark, fi.IntroMark, &TID3v2::IntroMark, &TID3v2::SetIntroMark);
+    apply(StampMark, fi.StampMark, &TID3v2::StampMark, &TID3v2::SetStampMark);
+    apply(StampFile, fi.StampFile, &TID3v2::StampFile, &TID3v2::SetStampFile);
+    apply(StartMark, fi.StartMark, &TID3v2::StartMark, &TID3v2::SetStartMark);
+    apply(EndMark, fi.EndMark, &TID3v2::EndMark, &TID3v2::SetEndMark);
+    apply(ChorusStartMark, fi.ChorusStartMark, &TID3v2::ChorusStartMark, &TID3v2::SetChorusStartMark);
+    apply(ChorusEndMark, fi.ChorusEndMark, &TID3v2::ChorusEndMark, &TID3v2::SetChorusEndMark);
+    apply(MixMark, fi.MixMark, &TID3v2::MixMark, &TID3v2::SetMixMark);
 
-    v2.SetEncoder(fi.EncodedBy);
-    v2.SetRightsNotice(fi.RightsNotice);
-    v2.SetLink(fi.Link);
-    v2.SetFrameTCAD("S");
+    // Always from the record; TCAD always "S".
+    apply("", fi.EncodedBy, &TID3v2::Encoder, &TID3v2::SetEncoder);
+    apply("", fi.RightsNotice, &TID3v2::RightsNotice, &TID3v2::SetRightsNotice);
+    apply("", fi.Link, &TID3v2::Link, &TID3v2::SetLink);
+    if (v2.FrameTCAD() != "S") v2.SetFrameTCAD("S");
 
     const bool ok = v2.SaveToFile(FileName);
     ClearFileInfo();
