@@ -3,15 +3,18 @@
 // For automated runs of the real executable (see also TESSIVO_MESSAGE_LOG in app/Messages.h):
 // TESSIVO_CLOSE_AFTER_MS=N closes the main window N milliseconds after the message loop runs
 // with it shown and no modal dialog open (the first load done), and writes the line
-// "tessivo: window shown" to the standard error at that moment.
+// "tessivo: window shown" to the standard error at that moment. With TESSIVO_PLAY=1 as well,
+// Play is pressed at that moment (the selection is the whole file).
 #include "app/Application.h"
 #include "app/UTessivo.h"
 
+#include <QAbstractButton>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -23,6 +26,9 @@ void closeWhenIdle(TFrmTessivo* window, int ms) {
     }
     std::fputs("tessivo: window shown\n", stderr);
     std::fflush(stderr);
+    if (const char* play = std::getenv("TESSIVO_PLAY"); play && std::string(play) == "1") {
+        if (auto* button = window->Control<QAbstractButton>("PlayBtn")) button->click();
+    }
     QTimer::singleShot(ms, window, &QWidget::close);
 }
 

@@ -5,6 +5,7 @@
 #include "app/IniFile.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
+#include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "common/MMColors.h"
 #include "common/MMObj.h"
@@ -112,6 +113,7 @@ TFrmTessivo::TFrmTessivo(const QStringList& arguments, const QString& programFol
     ConnectMarkerHandlers();
     ConnectCatalogueHandlers();
     ConnectCommentHandlers();
+    CreatePlaybackComponents();
     FormCreate(arguments);
 }
 
@@ -399,7 +401,6 @@ void TFrmTessivo::CreateComponents() {
     TempFile = std::make_unique<TMMWaveFile>();
     TempFile->SetName("TempFile");
     TempFile->SetBufferSize(100000);
-    MMWaveOut1 = std::make_unique<TMMWaveOutStandIn>();
 
     DB_Quelt = std::make_unique<TFBDatabase>();
     Trans_Quelt = std::make_unique<TFBTransaction>();
@@ -478,8 +479,8 @@ QCursor TFrmTessivo::ScreenCursor(int index) const {
 void TFrmTessivo::FormDestroy() {
     // The scratch file Temp.wav stays on disk.
     if (AutoScrollTimer) AutoScrollTimer->stop();
+    ClosePlayback();
     if (state_.Loaded) {
-        MMWaveOut1->Stop();
         MMWaveFile1->Wave()->CloseFile();
         state_.Loaded = false;
     }

@@ -42,6 +42,7 @@ class TMMGauge;
 class TMMNonVisualComponent;
 class TMMOscope;
 class TMMWaveFile;
+class TMMWaveOut;
 class TMMPanel;
 class TPNGButton;
 
@@ -52,14 +53,6 @@ extern const char* const SArquivoNaoEncontrado;  // "O arquivo do áudio selecio
 extern const char* const SFalhaMarcacoes;        // the save's failure message
 extern const char* const SCarimboAdicionado;     // "Vinheta de carimbo adicionada com sucesso"
 extern const char* const SComentarioAdicionado;  // "Comentário adicionado com sucesso."
-
-// Stand-in for the wave output until playback exists: it has no output device, so the play
-// buttons stay disabled, and stopping it does nothing.
-class TMMWaveOutStandIn {
-public:
-    void Stop() {}
-    int NumDevs() const { return 0; }
-};
 
 class TFrmTessivo : public QWidget {
     Q_OBJECT
@@ -94,6 +87,7 @@ public:
     // source), DB_Quelt, Trans_Quelt and Q_Vinhetas.
     TMMWaveFile* WaveFile1() const { return MMWaveFile1.get(); }
     TMMWaveFile* PlaybackFile() const { return TempFile.get(); }
+    TMMWaveOut* WaveOut() const { return MMWaveOut1.get(); }
     TFBDatabase* Database() const { return DB_Quelt.get(); }
     TFBTransaction* Transaction() const { return Trans_Quelt.get(); }
     TFBQuery* CatalogueQuery() const { return Q_Vinhetas.get(); }
@@ -193,6 +187,25 @@ public:
     void SpeedButton19Click();     // "Gravar Comentário": the memo taken as the comment
     void BLimpaComentarioClick();  // the comment removed
 
+    // --- playback (UTessivoPlay.cpp) ---
+    void Action2Execute();
+    // Focus entering and leaving the comment memo, the catalogue search box and the marker
+    // edits: Space types there instead of toggling playback.
+    void EdIntroducaoEnter();
+    void EdIntroducaoExit();
+    void PlayBtnClick();
+    void StopBtnClick();
+    void BInicioClick();
+    void BFimClick();
+    void MMWaveOut1Start();
+    void MMWaveOut1Pause();
+    void MMWaveOut1Restart();
+    void MMWaveOut1Stop();
+    void TimerTessivoTimer();
+    // The timer's work for p frames played: the status, the gauge, the cursors and the page
+    // turn of the detail views.
+    void ShowPlayPosition(int64_t p);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -240,6 +253,11 @@ private:
     void HideSidePanels();  // both panels hidden, Panel6 in front
     // UTessivoComment.cpp
     void ConnectCommentHandlers();
+
+    // UTessivoPlay.cpp
+    void CreatePlaybackComponents();
+    // Closes the output without the window's reactions (the window is going away).
+    void ClosePlayback();
 
     // --- state shared by the loading, view, playback and marker commands ---
     TEditorState state_;
@@ -296,7 +314,7 @@ private:
     QAction* Action2 = nullptr;  // Space: toggles playback
     // MMWaveFile1 reads Temp.wav into the views; TempFile is the playback source.
     std::unique_ptr<TMMWaveFile> MMWaveFile1, TempFile;
-    std::unique_ptr<TMMWaveOutStandIn> MMWaveOut1;
+    std::unique_ptr<TMMWaveOut> MMWaveOut1;
     std::unique_ptr<TFBDatabase> DB_Quelt;
     std::unique_ptr<TFBTransaction> Trans_Quelt;
     std::unique_ptr<TFBQuery> Q_Vinhetas;

@@ -7,6 +7,7 @@
 #include "app/PNGButton.h"
 #include "app/WaveViewData.h"
 #include "audio/MMUtils.h"
+#include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "db/FBDatabase.h"
 #include "display/MMOscope.h"
@@ -105,15 +106,14 @@ void TFrmTessivo::LoadAudio() {
         }
         return;
     }
+    // The import rewrites Temp.wav, which the output may be reading: stop before it.
+    MMWaveOut1->Stop();
     // A failed import was reported by the dialog and left no Temp.wav to show: the shown file
     // (if any) stays, and only the markers are read.
     if (ImportAudio()) {
         try {
             TMMWave* wave = MMWaveFile1->Wave();
-            if (state_.Loaded) {
-                MMWaveOut1->Stop();
-                wave->CloseFile();
-            }
+            if (state_.Loaded) wave->CloseFile();
             state_.Loaded = false;
             wave->Clear();  // the new Temp.wav may have the old one's size
             wave->SetFileName(TempWavFileName(programFolder_).toStdString());

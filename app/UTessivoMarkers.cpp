@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "app/PNGButton.h"
 #include "audio/MMUtils.h"
+#include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "display/MMOscope.h"
 #include "tags/U_Funcoes.h"

@@ -42,8 +42,11 @@ private:
 // Puts the progress bar back to 0 when it goes out of scope.
 class TProgressReset {
 public:
-    explicit TProgressReset(TMMGauge* gauge) : gauge_(gauge) {}
-    ~TProgressReset() { gauge_->SetProgress(0); }
+    // Inactive while playing: then only the play timer moves the gauge.
+    TProgressReset(TMMGauge* gauge, bool active = true) : gauge_(active ? gauge : nullptr) {}
+    ~TProgressReset() {
+        if (gauge_) gauge_->SetProgress(0);
+    }
     TProgressReset(const TProgressReset&) = delete;
     TProgressReset& operator=(const TProgressReset&) = delete;
 
@@ -193,7 +196,7 @@ void TFrmTessivo::RefreshDetailView() {
         const int32_t block = std::min<int32_t>(Oscope1->PCMBlockSize(), int32_t(DisplayBuffer.size()));
         const bool sparse = DetailReadIsSparse(Zoom(), state_.FrameSize);
         TBusyCursor busy(sparse);
-        TProgressReset reset(Gauge1);
+        TProgressReset reset(Gauge1, !state_.Playing);
         TViewProgress progress;
         if (sparse)
             progress = [this](int percent) {
@@ -478,6 +481,9 @@ void TFrmTessivo::Oscope1MouseUp(QObject* sender, Qt::MouseButton button, Qt::Ke
             RefreshDetailView();
         }
     }
-    // Playback restarting from the new selection belongs to the playback commands; without an
-    // output device nothing plays here.
+    // While playing, any left release plays the new selection from its start.
+    if (TempFile->IsStarted()) {
+        StopBtn->click();
+        PlayBtn->click();
+    }
 }

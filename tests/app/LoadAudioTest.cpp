@@ -110,12 +110,13 @@ TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
     EXPECT_GT(countColour(w->Control<TMMOscope>("Oscope4"), kRed), 1000);
     EXPECT_EQ(w->Control<TMMOscope>("Oscope3")->cursor().shape(), Qt::BitmapCursor);  // the zoom cursor
 
-    // Navigation enabled, playback not (no output device yet), the marker column filled.
+    // Navigation and playback (the tests' virtual output device) enabled, the marker column filled.
     EXPECT_TRUE(w->Control<TPNGButton>("btnZoomMais")->isEnabled());
     EXPECT_TRUE(w->Control<TPNGButton>("btnZoomMenos")->isEnabled());
     EXPECT_TRUE(w->Control<TPNGButton>("FullViewBtn")->isEnabled());
     EXPECT_TRUE(w->Control<QSpinBox>("ZoomSpin")->isEnabled());
-    EXPECT_FALSE(w->Control<TPNGButton>("PlayBtn")->isEnabled());
+    EXPECT_TRUE(w->Control<TPNGButton>("PlayBtn")->isEnabled());
+    EXPECT_FALSE(w->Control<TPNGButton>("StopBtn")->isEnabled());
     EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
     EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:12.500");
     EXPECT_EQ(w->Control<QLineEdit>("EdInicio")->text(), "0:00.300");
