@@ -4,7 +4,8 @@
 // TESSIVO_CLOSE_AFTER_MS=N closes the main window N milliseconds after the message loop runs
 // with it shown and no modal dialog open (the first load done), and writes the line
 // "tessivo: window shown" to the standard error at that moment. With TESSIVO_PLAY=1 as well,
-// Play is pressed at that moment (the selection is the whole file).
+// Play is pressed at that moment (the selection is the whole file) and "tessivo: playing" is
+// written when playback runs.
 #include "app/Application.h"
 #include "app/UTessivo.h"
 
@@ -27,7 +28,9 @@ void closeWhenIdle(TFrmTessivo* window, int ms) {
     std::fputs("tessivo: window shown\n", stderr);
     std::fflush(stderr);
     if (const char* play = std::getenv("TESSIVO_PLAY"); play && std::string(play) == "1") {
-        if (auto* button = window->Control<QAbstractButton>("PlayBtn")) button->click();
+        auto* button = window->Control<QAbstractButton>("PlayBtn");
+        if (button) button->click();
+        if (button && button->isChecked()) std::fputs("tessivo: playing\n", stderr);
     }
     QTimer::singleShot(ms, window, &QWidget::close);
 }

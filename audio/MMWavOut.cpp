@@ -196,12 +196,16 @@ void TMMWaveOut::Check(const char* prefix, uint32_t result) {
     if (result != MMSYSERR_NOERROR) DeviceError(prefix, result);
 }
 
+// Only this component's own reports are delivered while it waits: no other event of the
+// application runs inside an operation (a window being destroyed closes its output this way).
 template <typename Done>
 bool TMMWaveOut::WaitUntil(Done done, int32_t rounds) {
     for (int32_t i = 0; i < rounds; ++i) {
+        if (window_) window_->ProcessPending();
         if (done()) return true;
-        WaitWithMessages(10, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (window_) window_->ProcessPending();
     return done();
 }
 

@@ -173,7 +173,8 @@ private:
     uint32_t DevicePosition();
     // DevicePosition, counting the wraps of the device's counter.
     uint32_t TrackedDevicePosition();
-    // Runs the event loop in 10 ms steps until done() or rounds steps have passed.
+    // Delivers the hidden window's messages in 10 ms steps until done() or rounds steps have
+    // passed.
     template <typename Done>
     bool WaitUntil(Done done, int32_t rounds);
 

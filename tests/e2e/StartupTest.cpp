@@ -61,14 +61,14 @@ protected:
 
     // Runs the program with the given shell-quoted argument text; the window, when it opens,
     // closes itself after 300 ms. The outer timeout only stops a hung program.
-    ProgramRun run(const std::string& arguments) {
+    ProgramRun run(const std::string& arguments, const std::string& env = "") {
         const std::string log = dir_.file("messages.txt");
         const std::string err = dir_.file("stderr.txt");
         std::remove(log.c_str());
         const std::string command = "cd " + testutil::shellQuote(dir_.path().string()) +
                                     " && env QT_QPA_PLATFORM=offscreen TESSIVO_MESSAGE_LOG=" +
                                     testutil::shellQuote(log) +
-                                    " TESSIVO_CLOSE_AFTER_MS=300 timeout -k 5 60 ./tessivo " + arguments +
+                                    " TESSIVO_CLOSE_AFTER_MS=300 " + env + " timeout -k 5 60 ./tessivo " + arguments +
                                     " 2>" + testutil::shellQuote(err) + " </dev/null";
         ProgramRun r;
         r.exitCode = testutil::run(command);
@@ -175,6 +175,15 @@ TEST_F(StartupTest, SongIsImportedBesideTheProgram) {
     EXPECT_EQ(r.messages, "");
     EXPECT_TRUE(r.windowShown()) << r.stderrText;
     EXPECT_GT(fs::file_size(dir_.path() / "Temp.wav"), 0.45 * 44100 * 4);  // the half-second song
+}
+
+// Closed while playing (on the virtual output device): the output is closed on the way out
+// and the program ends normally.
+TEST_F(StartupTest, ClosingWhilePlayingEndsWithCodeZero) {
+    const ProgramRun r = run(song(), "TESSIVO_AUDIO_DEVICE=virtual TESSIVO_PLAY=1");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "");
+    EXPECT_NE(r.stderrText.find("tessivo: playing"), std::string::npos) << r.stderrText;
 }
 
 }  // namespace
