@@ -28,6 +28,10 @@ bool IsDone(const TMMWaveHdr* hdr) {
     return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(hdr->wh.dwFlags)).load() & WHDR_DONE;
 }
 
+bool InDevice(const TMMWaveHdr* hdr) {
+    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(hdr->wh.dwFlags)).load() & WHDR_INQUEUE;
+}
+
 WAVEHDR* Wh(PMMWaveHdr hdr) { return &hdr->wh; }
 
 // The wait cursor for one scope.
@@ -399,7 +403,7 @@ void TMMWaveOut::Stop() {
         for (int32_t i = 0; i < queued_; ++i) {
             PMMWaveHdr h = ring_[i];
             if (!h) continue;
-            for (int32_t n = 0; n < kDoneChecks && !IsDone(h); ++n) std::this_thread::yield();
+            for (int32_t n = 0; n < kDoneChecks && !IsDone(h) && InDevice(h); ++n) std::this_thread::yield();
             std::atomic_ref<uint32_t>(h->wh.dwFlags).fetch_or(WHDR_DONE);
             waveOutUnprepareHeader(handle_, Wh(h), sizeof(WAVEHDR));
         }
@@ -480,7 +484,9 @@ void TMMWaveOut::WriteBuffer(PMMWaveHdr header) {
     if (noMoreWrites_) return;
     header->wh.dwFlags = (header->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
     header->dwSavedBytesRecorded = header->wh.dwBytesRecorded;
-    Check("WaveOutWrite:", waveOutWrite(handle_, Wh(header), sizeof(WAVEHDR)));
+    const MMRESULT r = waveOutWrite(handle_, Wh(header), sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) header->wh.dwFlags |= WHDR_DONE;  // never reached the device
+    Check("WaveOutWrite:", r);
     header->wh.dwBytesRecorded = header->dwSavedBytesRecorded;
     std::lock_guard<std::mutex> lock(lock_);
     ++buffersInDevice_;
