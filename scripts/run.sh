@@ -29,6 +29,11 @@ if [ -z "$audio" ]; then
   fi
 fi
 
+# Sound goes to the desktop's sound server through PortAudio's default device.
+if [ "${TESSIVO_AUDIO_DEVICE:-}" = "" ] && command -v pactl >/dev/null && ! pactl info >/dev/null 2>&1; then
+  echo "No sound server answers: playback goes to the sound card directly, or stays disabled without one." >&2
+fi
+
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != "offscreen" ]; then
   if [ $xvfb -eq 1 ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$bin/tessivo" "$audio"

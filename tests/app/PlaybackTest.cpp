@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -273,6 +274,29 @@ TEST_F(PlaybackTest, WithoutADeviceThePlayButtonsStayDisabled) {
     w->Action2Execute();
     EXPECT_FALSE(w->State().Playing);
     EXPECT_EQ(messages(), "");
+}
+
+// The README's picture of the editor while playing: the cursor in both views and the gauge
+// filling under the selection in the overview.
+TEST_F(PlaybackTest, PictureWhilePlaying) {
+    const std::string wav = dir_.file("song.wav");
+    ASSERT_TRUE(testutil::makeToneWav(wav, 20.0));
+    TFrmTessivo* w = open(wav);
+    ASSERT_TRUE(w->State().Loaded) << messages();
+    const int32_t total = w->State().TotalSamples;
+    select(w, total / 8, total * 7 / 8);
+    w->Control<QSpinBox>("ZoomSpin")->setValue(w->Control<QSpinBox>("ZoomSpin")->maximum() / 3);
+    QTest::mouseClick(button(w, "PlayBtn"), Qt::LeftButton);
+    ASSERT_TRUE(w->State().Playing);
+    w->Control<QTimer>("TimerTessivo")->stop();  // the cursor stays where it is put
+    const int32_t p = total / 8;
+    w->ShowPlayPosition(p);
+    const int32_t at = total / 8 + p;  // inside the detail view, which shows the first third
+    EXPECT_EQ(pixel(w->Control<TMMOscope>("Oscope3"), at / w->State().OverviewStep, 0), kPlayCursorOverBlack);
+    EXPECT_EQ(pixel(w->Control<TMMOscope>("Oscope1"), w->SampleToPixel(at), 0), kPlayCursorOverBlack);
+    EXPECT_EQ(w->Control<TMMGauge>("Gauge1")->Progress(), 17);
+    savePicture(w, "editor-playing.png", folder());
+    QTest::mouseClick(button(w, "StopBtn"), Qt::LeftButton);
 }
 
 }  // namespace
