@@ -99,16 +99,6 @@ inline int countColour(const TMMOscope* view, QColor c) {
 
 inline QColor pixel(const TMMOscope* view, int x, int y) { return view->ScreenImage().pixelColor(x, y); }
 
-// Saves a picture of the window as docs/screenshots/<name> when TESSIVO_SCREENSHOTS names
-// that folder, otherwise into the test's folder.
-inline void savePicture(TFrmTessivo* w, const QString& name, const QString& fallback) {
-    const QImage picture = w->grab().toImage();
-    const char* target = std::getenv("TESSIVO_SCREENSHOTS");
-    const QString folder = target && *target ? QString::fromLocal8Bit(target) : fallback;
-    QDir().mkpath(folder);
-    ASSERT_TRUE(picture.save(QDir(folder).filePath(name), "PNG"));
-}
-
 // The colours of the views and of the inverting pens over black.
 const QColor kLime(0, 255, 0), kGreen(0, 128, 0), kBlue(0, 0, 255), kRed(255, 0, 0), kBlack(0, 0, 0);
 const QColor kBoundaryOverBlack(127, 255, 255);

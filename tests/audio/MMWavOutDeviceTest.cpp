@@ -1,7 +1,7 @@
 // The wave output on a real PortAudio device: a private PulseAudio server's null sink, whose
-// monitor is recorded. Every sample of the selection must arrive, the last ones included, and
-// a server that dies mid-play must stop playback with one error, after which a new server
-// plays again.
+// monitor is recorded. Every sample of the selection must arrive in order, the last ones
+// included, and a server that dies mid-play must stop playback with one error, after which a
+// new server plays again.
 #include "audio/MMWavOut.h"
 
 #include "audio/MMWave.h"
@@ -103,12 +103,22 @@ TEST_F(RealDevice, TheSinkHearsEverySampleOfTheSelection) {
     const std::string selection = data.substr(10001 * 4, 66150 * 4);
     const long at = FindFrames(recording, selection);
     ASSERT_GE(at, 0) << "selection not found in " << recording.size() << " recorded bytes";
-    const std::string heard = recording.substr(size_t(at), selection.size());
-    ASSERT_EQ(heard.size(), selection.size()) << "the recording ends before the selection";
-    size_t firstDiff = 0;
-    while (firstDiff < heard.size() && heard[firstDiff] == selection[firstDiff]) ++firstDiff;
-    EXPECT_EQ(firstDiff, selection.size()) << "first difference at frame " << firstDiff / 4 << " of "
-                                           << selection.size() / 4;
+    // Frame by frame in order; a machine too busy to feed the server in time makes it play
+    // silence in between, which is skipped (and counted), but no frame may be lost or changed.
+    const std::string silence(4, '\0');
+    size_t i = 0, j = size_t(at), gaps = 0;
+    while (i < selection.size() && j + 4 <= recording.size()) {
+        if (recording.compare(j, 4, selection, i, 4) == 0) {
+            i += 4;
+        } else if (recording.compare(j, 4, silence) == 0) {
+            ++gaps;
+        } else {
+            break;
+        }
+        j += 4;
+    }
+    EXPECT_EQ(i, selection.size()) << "heard up to frame " << i / 4 << " of " << selection.size() / 4;
+    RecordProperty("silent_frames_between", int(gaps));
 }
 
 TEST_F(RealDevice, ALostServerStopsWithOneErrorAndANewOnePlaysAgain) {
