@@ -8,7 +8,7 @@
 #include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "common/MMColors.h"
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 #include "db/Catalogue.h"
 #include "db/FBDatabase.h"
 #include "display/MMGauge.h"

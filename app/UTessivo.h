@@ -8,7 +8,7 @@
 #pragma once
 
 #include "app/EditorState.h"
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 #include "common/MMColors.h"
 #include "display/MMOscope.h"
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "audio/MMUtils.h"
+#include "common/MMErrors.h"
 #include "common/MMObj.h"
 #include "platform/MMSystem.h"
 
@@ -22,13 +23,7 @@
 #include <thread>
 
 // ---------------------------------------------------------------------------------------
-// Exceptions. Every component family raises its own class with fixed English texts; all of
-// them derive from EMMError.
-
-class EMMError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// Exceptions: the chain's own class; every family derives from EMMError (common/MMErrors.h).
 
 class EMMDSPError : public EMMError {
 public:

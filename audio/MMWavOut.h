@@ -9,7 +9,7 @@
 #pragma once
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "audio/MMWave.h"
 
 #include "audio/MMUtils.h"
+#include "common/ScopeExit.h"
 #include "platform/MMIO.h"
 
 #include <algorithm>
@@ -8,12 +9,6 @@
 #include <filesystem>
 #include <system_error>
 
-const char* const SErrorReadingWaveFile = "Error reading wave file";
-const char* const SInvalidWaveFile = "Invalid wave file...";
-const char* const SUnableToOpenWaveFile = "Unable to open wave file";
-const char* const SUnableToSetupIOBuffer = "Unable to setup file IO buffer";
-const char* const SUnableToCreateWaveFile = "Unable to create wave file";
-const char* const SErrorSeekingPosition = "Error seeking file position";
 
 namespace fs = std::filesystem;
 
@@ -161,9 +156,9 @@ void TMMWave::SetFileName(const std::string& value) {
         Notify();
         return;
     }
-    if (!exists) throw EMMWaveError(SErrorReadingWaveFile);
-    if (!fileName_.empty() && IsWaveFile(fileName_)) throw EMMWaveError(SErrorReadingWaveFile);
-    throw EMMWaveError(SInvalidWaveFile);
+    if (!exists) throw EMMWaveError(LibraryMessage(lmErrorReadingWaveFile));
+    if (!fileName_.empty() && IsWaveFile(fileName_)) throw EMMWaveError(LibraryMessage(lmErrorReadingWaveFile));
+    throw EMMWaveError(LibraryMessage(lmInvalidWaveFile));
 }
 
 uint16_t TMMWave::BitLength() const {
@@ -210,7 +205,7 @@ int32_t TMMWave::DataSize() const { return record_ ? SamplesToTime(int32_t(recor
 void TMMWave::SetIOBufferSize(int32_t value) {
     ioBufferSize_ = std::max(value, kMinIOBufferSize);
     if (record_ && record_->Handle && WaveIOSetBuffer(record_.get(), ioBufferSize_) != WIOERR_NOERROR)
-        throw EMMWaveError(SUnableToSetupIOBuffer);
+        throw EMMWaveError(LibraryMessage(lmUnableToSetupIOBuffer));
 }
 
 WAVEFORMATEX* TMMWave::PWaveFormat() const { return record_ ? record_->Format() : nullptr; }
@@ -283,12 +278,12 @@ void TMMWave::SetPosition(int32_t value) {
         const int32_t target = int32_t(s.StartSample + s.Samples - (sum - offset));
         if (WaveIOSeek(record_.get(), target) != WIOERR_NOERROR &&
             WaveIOSeek(record_.get(), target) != WIOERR_NOERROR)
-            throw EMMWaveError(SErrorSeekingPosition);
+            throw EMMWaveError(LibraryMessage(lmErrorSeekingPosition));
         segBytesLeft_ = SamplesToBytes(int32_t(sum - offset));
         segIndex_ = i;
         return;
     }
-    throw EMMWaveError(SErrorSeekingPosition);
+    throw EMMWaveError(LibraryMessage(lmErrorSeekingPosition));
 }
 
 void TMMWave::Clear() {
@@ -299,9 +294,9 @@ void TMMWave::Clear() {
 
 void TMMWave::OpenFile() {
     if (!record_) return;
-    if (WaveIOReopen(record_.get()) != WIOERR_NOERROR) throw EMMWaveError(SUnableToOpenWaveFile);
+    if (WaveIOReopen(record_.get()) != WIOERR_NOERROR) throw EMMWaveError(LibraryMessage(lmUnableToOpenWaveFile));
     if (WaveIOSetBuffer(record_.get(), ioBufferSize_) != WIOERR_NOERROR)
-        throw EMMWaveError(SUnableToSetupIOBuffer);
+        throw EMMWaveError(LibraryMessage(lmUnableToSetupIOBuffer));
     RebuildSegments();
     opened_ = true;
     SetPosition(Position());
@@ -386,7 +381,7 @@ void TMMWave::CreateFile(const std::string& name, const WAVEFORMATEX* format) {
             WaveIOClose(record.get());
             WaveIOFree(record);
         }
-        throw EMMWaveError(SUnableToCreateWaveFile);
+        throw EMMWaveError(LibraryMessage(lmUnableToCreateWaveFile));
     }
 
     Reset();
@@ -395,7 +390,7 @@ void TMMWave::CreateFile(const std::string& name, const WAVEFORMATEX* format) {
     RebuildSegments();
     Notify();
     if (WaveIOSetBuffer(record_.get(), ioBufferSize_) != WIOERR_NOERROR)
-        throw EMMWaveError(SUnableToSetupIOBuffer);
+        throw EMMWaveError(LibraryMessage(lmUnableToSetupIOBuffer));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -420,11 +415,12 @@ TMMCustomWaveFile::~TMMCustomWaveFile() {
 
 void TMMCustomWaveFile::WaveChanged() {
     if (OnChange) OnChange(this);
-    try {
+    {
+        auto changed = ScopeExit([this] {
+            if (OnChanged) OnChanged(this);
+        });
         if (wave_->FileMustExist() || wave_->PWaveFormat()) SetPWaveFormat(wave_->PWaveFormat());
-    } catch (...) {
-        if (OnChanged) OnChanged(this);
-        throw;
+        changed.Dismiss();
     }
     if (OnChanged) OnChanged(this);
 }

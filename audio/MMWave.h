@@ -7,7 +7,7 @@
 
 #include "audio/MMCutLst.h"
 #include "audio/MMDSPObj.h"
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 #include "audio/MMWaveIO.h"
 #include "common/MMObj.h"
 
@@ -23,12 +23,6 @@ public:
 };
 
 // Fixed texts of EMMWaveError.
-extern const char* const SErrorReadingWaveFile;     // "Error reading wave file"
-extern const char* const SInvalidWaveFile;          // "Invalid wave file..."
-extern const char* const SUnableToOpenWaveFile;     // "Unable to open wave file"
-extern const char* const SUnableToSetupIOBuffer;    // "Unable to setup file IO buffer"
-extern const char* const SUnableToCreateWaveFile;   // "Unable to create wave file"
-extern const char* const SErrorSeekingPosition;     // "Error seeking file position"
 
 // ---------------------------------------------------------------------------------------
 // Observers

@@ -9,6 +9,17 @@
 #include <limits>
 #include <new>
 
+std::string WaveIOErrorText(int32_t code) {
+    switch (code) {
+    case WIOERR_NOERROR: return "No error";
+    case WIOERR_NOFORMAT: return "The wave file has no format chunk, or no file is open";
+    case WIOERR_BADRECORD: return "No wave record or file name";
+    case WIOERR_FILEERROR: return "The wave file could not be opened, positioned, read or written";
+    case WIOERR_NOMEM: return "Out of memory for the wave record";
+    default: return "Unknown wave I/O error " + std::to_string(code);
+    }
+}
+
 const std::array<FOURCC, WIO_INFOCOUNT> WaveIOInfoIds = {
     mmioFOURCC('I', 'A', 'R', 'L'), mmioFOURCC('I', 'A', 'R', 'T'), mmioFOURCC('I', 'C', 'M', 'S'),
     mmioFOURCC('I', 'C', 'M', 'T'), mmioFOURCC('I', 'C', 'O', 'P'), mmioFOURCC('I', 'C', 'R', 'D'),

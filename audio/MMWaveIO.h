@@ -25,6 +25,9 @@ constexpr int32_t WIOERR_BADRECORD = 104;  // record or argument missing
 constexpr int32_t WIOERR_FILEERROR = 106;  // open, seek, read, write or chunk navigation failed; unusable format
 constexpr int32_t WIOERR_NOMEM = 107;      // out of memory
 
+// The text of a result code (0 included); "Unknown wave I/O error <code>" for any other.
+std::string WaveIOErrorText(int32_t code);
+
 // Record flags: the file is a disk file reached through platform/MMIO (the only mode used).
 constexpr uint32_t WIOF_DISKFILE = 1;
 

@@ -1,9 +1,21 @@
-# tessivo_library(NAME DIR [DEPS ...]): one static library of every .cpp in DIR.
-# Globbing keeps each folder's CMakeLists free of file lists.
+# tessivo_library(NAME [DEPS ...] [EXCLUDE name ...] [ONLY name ...]): one static library of
+# every .cpp (and .h) in the current folder, or of the files of the named modules only (ONLY
+# MMObj), or of all but them (EXCLUDE U_Mp3ToWav). Globbing keeps each folder's CMakeLists
+# free of file lists; a folder holding two libraries names the modules that part them.
 function(tessivo_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE;ONLY" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(ARG_ONLY)
+    list(JOIN ARG_ONLY "|" only)
+    list(FILTER sources INCLUDE REGEX "/(${only})\\.cpp$")
+    list(FILTER headers INCLUDE REGEX "/(${only})\\.h$")
+  endif()
+  if(ARG_EXCLUDE)
+    list(JOIN ARG_EXCLUDE "|" excluded)
+    list(FILTER sources EXCLUDE REGEX "/(${excluded})\\.cpp$")
+    list(FILTER headers EXCLUDE REGEX "/(${excluded})\\.h$")
+  endif()
   if(sources)
     add_library(${name} STATIC ${sources} ${headers})
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})

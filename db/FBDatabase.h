@@ -5,6 +5,7 @@
 // All calls belong to one thread (the UI thread).
 #pragma once
 
+#include "common/MMErrors.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,9 +19,9 @@ class TFBQuery;
 
 // The one error of the database layer; what() is the client library's message (or ours when
 // the fault is found before the library is called).
-class EFBError : public std::runtime_error {
+class EFBError : public EMMError {
 public:
-    explicit EFBError(const std::string& message) : std::runtime_error(message) {}
+    explicit EFBError(const std::string& message) : EMMError(message) {}
 };
 
 // A connection. The database name is a local path (opened in this process by the embedded

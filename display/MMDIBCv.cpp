@@ -1,4 +1,5 @@
 #include "display/MMDIBCv.h"
+#include "common/ScopeExit.h"
 
 #include <QPainter>
 
@@ -162,13 +163,10 @@ void TMMDIBCanvas::Rebuild() {
 }
 
 void TMMDIBCanvas::BeginDraw() {
-    g_drawLock.lock();
-    try {
-        if (needsRebuild_) Rebuild();
-    } catch (...) {
-        g_drawLock.unlock();
-        throw;
-    }
+    // Held from here until EndDraw; a failed rebuild gives it back at once.
+    std::unique_lock<std::mutex> lock(g_drawLock);
+    if (needsRebuild_) Rebuild();
+    lock.release();
     g_state.bytesPerPixel = bitsPerPixel_ / 8;
     g_state.width = bmWidth_;
     g_state.height = bmHeight_;
@@ -397,13 +395,8 @@ void TMMDIBGraphicControl::DrawNow(const std::function<void(bool)>& routine, boo
         QPainter painter(&screen_);
         QPainter* outer = canvas_;
         canvas_ = &painter;
-        try {
-            routine(flag);
-        } catch (...) {
-            canvas_ = outer;
-            throw;
-        }
-        canvas_ = outer;
+        const auto restore = ScopeExit([this, outer] { canvas_ = outer; });
+        routine(flag);
     }
     ShowScreen();
 }
@@ -436,16 +429,11 @@ void TMMDIBGraphicControl::paintEvent(QPaintEvent*) {
     // Our own repaint only copies the fresh screen image; any other paint (an invalidation,
     // an expose) draws a new frame from the view's data first, as the toolkit would.
     inPaintEvent_ = true;
-    EnsureScreen();
-    if (!screenValid_) {
-        try {
-            DrawNow([this](bool f) { PaintFrame(f); }, false);
-        } catch (...) {
-            inPaintEvent_ = false;
-            throw;
-        }
+    {
+        const auto leave = ScopeExit([this] { inPaintEvent_ = false; });
+        EnsureScreen();
+        if (!screenValid_) DrawNow([this](bool f) { PaintFrame(f); }, false);
     }
-    inPaintEvent_ = false;
     QPainter widgetPainter(this);
     widgetPainter.drawImage(0, 0, screen_);
 }

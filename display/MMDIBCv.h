@@ -3,6 +3,7 @@
 // copied to the screen image in one transfer.
 #pragma once
 
+#include "common/MMErrors.h"
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -16,9 +17,9 @@
 
 class QPainter;
 
-class EMMDIBError : public std::runtime_error {
+class EMMDIBError : public EMMError {
 public:
-    using std::runtime_error::runtime_error;
+    using EMMError::EMMError;
 };
 
 extern const char* const SDIBBitlengthNotSupported;  // "Bitlength not supported yet"
@@ -110,7 +111,7 @@ extern const TMMStaticColor MMStaticColors[20];
 // image -> widget: DrawNow binds Canvas() to the screen image (origin at the control's
 // top-left), runs the drawing routine, and repaints synchronously; paintEvent only copies
 // the screen image. Whatever an owner draws on Canvas() stays until the next frame.
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 
 #include <functional>
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 
 enum TMMGaugeKind { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
 

@@ -1,4 +1,5 @@
 #include "display/MMOscope.h"
+#include "common/ScopeExit.h"
 
 #include <QCursor>
 #include <QPainter>
@@ -225,7 +226,8 @@ void TMMOscope::PaintFrame(bool) {
     Bevel()->PaintBevel(*canvas, rect(), true);
     TMMDIBCanvas* dib = DIBCanvas();
     dib->BeginDraw();
-    try {
+    {
+        const auto end = ScopeExit([dib] { dib->EndDraw(); });
         DrawBackground();
         const int32_t mid = MidRow();
         if (enabled_) {
@@ -239,11 +241,7 @@ void TMMOscope::PaintFrame(bool) {
             dib->HLine(5, columnCount_ - 5, mid);
         }
         dib->CopyToDevice(canvas, area_.left(), area_.top(), columnCount_, areaHeight_, 0, 0);
-    } catch (...) {
-        dib->EndDraw();
-        throw;
     }
-    dib->EndDraw();
     if (OnPostPaint) OnPostPaint(this);
 }
 

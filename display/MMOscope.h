@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 #include "display/MMDIBCv.h"
 
 enum TMMOscopeKind { okDots, okConLines, okVertLines, okMirLines, okSpikes };

@@ -2,7 +2,7 @@
 // properties in reach (Align, Alignment, Bevel, Caption, Color, Font, ParentColor, ...).
 #pragma once
 
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 
 class TMMPanel : public TMMCustomPanel {
 public:

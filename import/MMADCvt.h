@@ -5,7 +5,7 @@
 #pragma once
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 #include "import/MMACMCvt.h"
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "audio/MMUtils.h"
 #include "audio/MMWave.h"
 #include "audio/MMWaveIO.h"
+#include "common/ScopeExit.h"
 #include "import/MMACMCvt.h"
 #include "import/MMADCvt.h"
 
@@ -93,7 +94,12 @@ void TMMCustomAudioFile::SetFileName(const std::string& name) {
     std::error_code ec;
     if (!std::filesystem::exists(name, ec) && !IsPseudoSource(name)) return;
 
-    try {
+    {
+        // A source the converters refuse leaves the reader empty, like any other failure.
+        auto undo = ScopeExit([this] {
+            adpcm_->SetInput(nullptr);
+            Clear();
+        });
         if (IsMpegFile(name)) {
             mpeg_->SetFileName(name);
             fileLengthMs_ = mpeg_->Time();
@@ -111,11 +117,7 @@ void TMMCustomAudioFile::SetFileName(const std::string& name) {
         } else {
             throw EMMAudioFileError(LibraryMessage(lmNotValidAudioFile));
         }
-    } catch (...) {
-        // A source the converters refuse leaves the reader empty, like any other failure.
-        adpcm_->SetInput(nullptr);
-        Clear();
-        throw;
+        undo.Dismiss();
     }
     fileName_ = name;
     startMs_ = 0;
@@ -307,11 +309,10 @@ void TMMCustomAudioFile::LoadFromChain(PMMWaveHdr header, bool& more) {
     // The internal sources must not loop on their own: the end is decided here.
     const int32_t looping = header->dwLooping;
     header->dwLooping = 0;
-    try {
+    {
+        auto undo = ScopeExit([header, looping] { header->dwLooping = looping; });
         TMMBaseAudioFile::BufferLoad(header, more);
-    } catch (...) {
-        header->dwLooping = looping;
-        throw;
+        undo.Dismiss();
     }
     header->dwLooping = looping;
 }

@@ -4,9 +4,6 @@
 #include "audio/MMWaveIO.h"
 #include "platform/DynamicLibrary.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -47,14 +44,6 @@ template <class F>
 bool Bind(const DynamicLibrary& lib, F& slot, const char* name) {
     slot = lib.Function<F>(name);
     return slot != nullptr;
-}
-
-void ReportLoadFailure(const std::string& message) {
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (app && QThread::currentThread() == app->thread())
-        QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(message));
-    else
-        std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 std::string UpperCase(std::string s) {
@@ -103,13 +92,17 @@ TMpegDecoderLibraryPtr LoadMpegDecoderLibrary(const std::string& folder, std::st
     return lib;
 }
 
-const TMpegDecoderLibrary* MpegLibrary() {
+const TMpegDecoderLibrary* MpegLibrary(const TMpegLoadReport& report) {
     static std::once_flag once;
     static TMpegDecoderLibraryPtr library;
-    std::call_once(once, [] {
+    std::call_once(once, [&report] {
         std::string message;
         library = LoadMpegDecoderLibrary(ExecutableFolder().string(), message);
-        if (!library) ReportLoadFailure(message);
+        if (library) return;
+        if (report)
+            report(message);
+        else
+            std::fprintf(stderr, "%s\n", message.c_str());
     });
     return library.get();
 }

@@ -38,11 +38,14 @@ using TMpegDecoderLibraryPtr = std::unique_ptr<TMpegDecoderLibrary, TMpegDecoder
 // "Invalid Mpeg Decoder DLL version" (a version below 20, or entry points missing).
 TMpegDecoderLibraryPtr LoadMpegDecoderLibrary(const std::string& folder, std::string& message);
 
+// How a failed load of the decoder library is reported: the text of the failure.
+using TMpegLoadReport = std::function<void(const std::string& message)>;
+
 // The process's decoder library, loaded on first use from the executable's folder and kept
-// until the process ends. A failed load is reported once (a message box in the UI thread of a
-// widget application, else standard error) and the library then counts as absent, without
-// another attempt. Null when absent.
-const TMpegDecoderLibrary* MpegLibrary();
+// until the process ends. A failed load is reported once, to report when the call that loads
+// is given one (the import dialog shows a message box), else to standard error; the library
+// then counts as absent, without another attempt. Null when absent.
+const TMpegDecoderLibrary* MpegLibrary(const TMpegLoadReport& report = {});
 
 // ---------------------------------------------------------------------------------------
 // TMMMpeg

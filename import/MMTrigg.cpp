@@ -1,6 +1,7 @@
 #include "import/MMTrigg.h"
 
 #include "audio/MMUtils.h"
+#include "common/ScopeExit.h"
 #include "platform/Event.h"
 #include "platform/MessageWindow.h"
 
@@ -214,7 +215,11 @@ void TMMTrigger::Open() {
     }
     if (IsTriggerOpen()) Close();
     if (IsTriggerOpen() || closing_) return;
-    try {
+    {
+        auto undo = ScopeExit([this] {
+            opening_ = false;
+            FailAndClose();
+        });
         {
             std::lock_guard<std::mutex> lock(lock_);
             stopping_ = false;
@@ -234,10 +239,7 @@ void TMMTrigger::Open() {
         StartWorker();
         headerSize_ = uint32_t(BufferSize());
         header_ = NewWaveHdr(headerSize_);
-    } catch (...) {
-        opening_ = false;
-        FailAndClose();
-        throw;
+        undo.Dismiss();
     }
     if (OnOpen) OnOpen(this);
 }
@@ -309,7 +311,8 @@ void TMMTrigger::StopWorker() {
 void TMMTrigger::Start() {
     if (!IsTriggerOpen()) Open();  // reports and closes on its own failure
     if (!IsTriggerOpen() || IsTriggerStarted()) return;
-    try {
+    {
+        auto undo = ScopeExit([this] { FailAndClose(); });
         {
             // Cycles stay held off (Stopping) until the first buffer is in the header.
             std::lock_guard<std::mutex> lock(lock_);
@@ -335,9 +338,7 @@ void TMMTrigger::Start() {
             stopping_ = false;
         }
         if (!IsTriggerPaused()) worker_->SignalTrigger();
-    } catch (...) {
-        FailAndClose();
-        throw;
+        undo.Dismiss();
     }
     if (OnStart) OnStart(this);
 }
@@ -345,29 +346,27 @@ void TMMTrigger::Start() {
 void TMMTrigger::Pause() {
     if (!IsTriggerOpen()) Open();
     if (!IsTriggerStarted() || IsTriggerPaused()) return;
-    try {
+    {
+        auto undo = ScopeExit([this] { FailAndClose(); });
         {
             std::lock_guard<std::mutex> lock(lock_);
             worker_->Suspend();
         }
         state_ |= trsPaused;
         TMMCustomSoundComponent::Paused();
-    } catch (...) {
-        FailAndClose();
-        throw;
+        undo.Dismiss();
     }
     if (OnPause) OnPause(this);
 }
 
 void TMMTrigger::Restart() {
-    try {
-        if (!IsTriggerStarted() || !IsTriggerPaused()) return;
+    if (!IsTriggerStarted() || !IsTriggerPaused()) return;
+    {
+        auto undo = ScopeExit([this] { FailAndClose(); });
         worker_->Resume();
         state_ &= ~uint32_t(trsPaused);
         TMMCustomSoundComponent::Restarted();
-    } catch (...) {
-        FailAndClose();
-        throw;
+        undo.Dismiss();
     }
     if (OnRestart) OnRestart(this);
 }
@@ -397,10 +396,10 @@ void TMMTrigger::Opened() { Open(); }
 void TMMTrigger::Closed() { Close(); }
 void TMMTrigger::Started() { Start(); }
 void TMMTrigger::Paused() { Pause(); }
-
-bool TMMTrigger::IsWorkerHeld() const { return worker_ && worker_->Held(); }
 void TMMTrigger::Restarted() { Restart(); }
 void TMMTrigger::Stopped() { Stop(); }
+
+bool TMMTrigger::IsWorkerHeld() const { return worker_ && worker_->Held(); }
 
 // --- Buffers ---------------------------------------------------------------------------
 
@@ -411,13 +410,14 @@ int32_t TMMTrigger::LoadBuffer() {
     wh.dwBufferLength = headerSize_;
     wh.dwBytesRecorded = 0;
     header_->dwLooping = 0;
-    try {
-        TMMCustomSoundComponent::BufferLoad(header_.get(), more);
-    } catch (...) {
+    {
         // Nothing of a failed load is passed on.
-        wh.dwBufferLength = 0;
-        wh.dwBytesRecorded = 0;
-        throw;
+        auto undo = ScopeExit([&wh] {
+            wh.dwBufferLength = 0;
+            wh.dwBytesRecorded = 0;
+        });
+        TMMCustomSoundComponent::BufferLoad(header_.get(), more);
+        undo.Dismiss();
     }
     if (wh.dwBytesRecorded > headerSize_) wh.dwBytesRecorded = headerSize_;
     wh.dwBufferLength = wh.dwBytesRecorded;

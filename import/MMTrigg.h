@@ -7,7 +7,7 @@
 #pragma once
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMTypes.h"
+#include "common/MMTypes.h"
 #include "import/MMMPEG.h"  // TMMErrorEvent
 
 #include <atomic>

@@ -1,10 +1,11 @@
 #include "import/U_Mp3ToWav.h"
 
 #include "audio/MMWave.h"
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 #include "display/MMGauge.h"
 #include "display/MMPanel.h"
 #include "import/MMAudio.h"
+#include "import/MMMPEG.h"
 #include "import/MMTrigg.h"
 #include "platform/MessageWindow.h"
 
@@ -135,6 +136,10 @@ void TFrmMp3ToWav::showEvent(QShowEvent* event) {
 }
 
 void TFrmMp3ToWav::StartImport(const QString& FileName) {
+    // Naming the file loads the decoder library on first use; a failed load is shown here.
+    MpegLibrary([](const std::string& message) {
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(message));
+    });
     audioFile_->SetFileName(FileName.toStdString());
     tempFileName_ = TempWavFileName(programFolder_);
     // A leftover that is not a wave file (an earlier run cut short) could not even be named.

@@ -247,6 +247,27 @@ struct MMIOFile {
     bool writeExact(const void* p, int64_t n) { return write(static_cast<const char*>(p), n) == n; }
 };
 
+std::string MMIOErrorText(MMRESULT code) {
+    switch (code) {
+    case MMSYSERR_NOERROR: return "No error";
+    case MMSYSERR_INVALHANDLE: return "Invalid file handle";
+    case MMSYSERR_INVALPARAM: return "Invalid parameter";
+    case MMIOERR_FILENOTFOUND: return "File not found";
+    case MMIOERR_OUTOFMEMORY: return "Out of memory";
+    case MMIOERR_CANNOTOPEN: return "Cannot open the file";
+    case MMIOERR_CANNOTCLOSE: return "Cannot close the file";
+    case MMIOERR_CANNOTREAD: return "Cannot read from the file";
+    case MMIOERR_CANNOTWRITE: return "Cannot write to the file";
+    case MMIOERR_CANNOTSEEK: return "Cannot seek in the file";
+    case MMIOERR_CANNOTEXPAND: return "Cannot expand the file";
+    case MMIOERR_CHUNKNOTFOUND: return "Chunk not found";
+    case MMIOERR_UNBUFFERED: return "The file is not buffered";
+    case MMIOERR_ACCESSDENIED: return "Access denied";
+    case MMIOERR_INVALIDFILE: return "Not a regular file";
+    default: return "Unknown file I/O error " + std::to_string(code);
+    }
+}
+
 HMMIO mmioSuccess() {
     static MMIOFile marker;
     return &marker;

@@ -20,6 +20,7 @@
 #include "platform/MMSystem.h"
 
 #include <cstdint>
+#include <string>
 
 struct MMIOFile;
 using HMMIO = MMIOFile*;
@@ -84,6 +85,10 @@ constexpr MMRESULT MMIOERR_CHUNKNOTFOUND = MMIOERR_BASE + 9;
 constexpr MMRESULT MMIOERR_UNBUFFERED = MMIOERR_BASE + 10;
 constexpr MMRESULT MMIOERR_ACCESSDENIED = MMIOERR_BASE + 12;
 constexpr MMRESULT MMIOERR_INVALIDFILE = MMIOERR_BASE + 16;
+
+// The text of a result of the calls below (0 and the MMSYSERR_ codes they return included);
+// "Unknown file I/O error <code>" for any other.
+std::string MMIOErrorText(MMRESULT code);
 
 // The non-null value mmioOpen returns for a successful MMIO_PARSE, MMIO_EXIST or MMIO_DELETE.
 // It is no handle: never pass it to another call.

@@ -2,6 +2,7 @@
 // texts describing it, the marker time texts, and the writer of the marker frames.
 #pragma once
 
+#include "common/MMErrors.h"
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -71,9 +72,9 @@ struct TagField {
 extern const TagField TagFields[TagFieldCount];
 
 // Raised for a text that is not a number where one is needed.
-class EConvertError : public std::runtime_error {
+class EConvertError : public EMMError {
 public:
-    using std::runtime_error::runtime_error;
+    using EMMError::EMMError;
 };
 
 // The module's state, shared with the editor's window. Each analyser exists from OpenAudioInfo to

@@ -1,4 +1,4 @@
-#include "common/MMObj.h"
+#include "common/MMControls.h"
 
 #include <gtest/gtest.h>
 
