@@ -10,7 +10,7 @@
 //   cpu_percent       process CPU time over wall time while those 30 s play
 //   rss_first_mb, rss_max_mb, rss_last_mb  resident memory while LONG.wav plays through on
 //                     the virtual device at 100 times real time
-// Links: tessivo_audio
+// Links: tessivo_waveout tessivo_audio
 #include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 
