@@ -6,6 +6,7 @@
 #include "display/MMPanel.h"
 #include "import/MMAudio.h"
 #include "import/MMTrigg.h"
+#include "platform/FileNames.h"
 #include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
@@ -135,7 +136,7 @@ void TFrmMp3ToWav::showEvent(QShowEvent* event) {
 }
 
 void TFrmMp3ToWav::StartImport(const QString& FileName) {
-    audioFile_->SetFileName(FileName.toStdString());
+    audioFile_->SetFileName(FileNameBytes(FileName));
     tempFileName_ = TempWavFileName(programFolder_);
     // A leftover that is not a wave file (an earlier run cut short) could not even be named.
     if (QFileInfo::exists(tempFileName_) && !IsWaveFile(tempFileName_.toStdString())) QFile::remove(tempFileName_);
