@@ -41,8 +41,8 @@ struct TEditorState {
     bool InLayout = false;           // re-entry guard of the layout
     bool Playing = false;            // playback runs
     TDragMode DragMode = TDragMode::None;
-    QString ArgumentPath;            // the first command-line argument
-    QString AudioPath;               // the file imported and tagged
+    QString ArgumentPath;            // the first command-line argument (FileNameToQString: its bytes
+    QString AudioPath;               // are FileNameBytes) and the file imported and tagged
     // The marker values that will be written.
     QString IntroText, StartText, EndText, ChorusStartText, ChorusEndText, MixText;
     QString StampTimeText, StampFileText, CommentText;

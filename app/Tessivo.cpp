@@ -8,6 +8,7 @@
 // written when playback runs.
 #include "app/Application.h"
 #include "app/UTessivo.h"
+#include "platform/FileNames.h"
 
 #include <QAbstractButton>
 #include <QTimer>
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
     SetUpApplication();
 
     // The window frees itself when it closes (FormClose); until then the application owns it.
-    auto* FrmTessivo = new TFrmTessivo(QApplication::arguments().mid(1));
+    // The arguments as the bytes given: a file name need not be valid UTF-8.
+    auto* FrmTessivo = new TFrmTessivo(ArgumentsAsFileNames(argc, argv));
     if (FrmTessivo->Terminated()) {
         delete FrmTessivo;
         return 0;

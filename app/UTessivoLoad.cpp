@@ -13,6 +13,7 @@
 #include "display/MMOscope.h"
 #include "display/MMPanel.h"
 #include "import/U_Mp3ToWav.h"
+#include "platform/FileNames.h"
 #include "tags/ID3v2.h"
 #include "tags/MPEGaudio.h"
 #include "tags/U_Funcoes.h"
@@ -95,7 +96,7 @@ bool TFrmTessivo::ImportAudio() {
 }
 
 void TFrmTessivo::LoadAudio() {
-    if (!QFileInfo(state_.ArgumentPath).isFile()) {
+    if (!IsRegularFile(state_.ArgumentPath)) {
         ShowMessage(QString::fromUtf8(SArquivoNaoEncontrado), this);
         terminated_ = true;
         if (ExitProcess) {
@@ -174,7 +175,7 @@ void TFrmTessivo::LoadAudio() {
     PBotoes->setEnabled(true);
     try {
         OpenAudioInfo("MP3");
-        ReadAudioInfo(state_.AudioPath.toStdString());
+        ReadAudioInfo(FileNameBytes(state_.AudioPath));
         FillMarkersFromTag();
     } catch (const std::exception& e) {
         // The catalogue could not be read: the default error box, the rest is skipped.

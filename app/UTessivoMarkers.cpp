@@ -10,6 +10,7 @@
 #include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "display/MMOscope.h"
+#include "platform/FileNames.h"
 #include "tags/U_Funcoes.h"
 
 #include <QFileInfo>
@@ -166,7 +167,7 @@ void TFrmTessivo::btnGravarMarcacoesClick() {
     } restore{readFromFile, written};
 
     const std::string e;
-    written = WriteMarkers(s.AudioPath.toStdString(), e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e,
+    written = WriteMarkers(FileNameBytes(s.AudioPath), e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e, e,
                            CommentForTag(s.CommentText), s.IntroText.toStdString(), s.StampTimeText.toStdString(),
                            s.StampFileText.toStdString(), s.StartText.toStdString(), s.EndText.toStdString(),
                            s.ChorusStartText.toStdString(), s.ChorusEndText.toStdString(), s.MixText.toStdString());

@@ -15,6 +15,8 @@
 #include "audio/MMWave.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <signal.h>
 #include <spawn.h>
@@ -52,9 +54,18 @@ std::string readAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
+// Runs the event loop as the window does (idle between events) until the condition holds,
+// looked at every 5 ms, or maxMs have passed.
 void pump(const std::function<bool()>& until, int maxMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
-    while (!until() && Clock::now() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (until()) return;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (until()) loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(maxMs, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // First 4-aligned offset at or after from where the bytes of frames begin.

@@ -7,6 +7,7 @@
 #include "import/MMAudio.h"
 #include "import/MMMPEG.h"
 #include "import/MMTrigg.h"
+#include "platform/FileNames.h"
 #include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
@@ -140,7 +141,7 @@ void TFrmMp3ToWav::StartImport(const QString& FileName) {
     MpegLibrary([](const std::string& message) {
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromStdString(message));
     });
-    audioFile_->SetFileName(FileName.toStdString());
+    audioFile_->SetFileName(FileNameBytes(FileName));
     tempFileName_ = TempWavFileName(programFolder_);
     // A leftover that is not a wave file (an earlier run cut short) could not even be named.
     if (QFileInfo::exists(tempFileName_) && !IsWaveFile(tempFileName_.toStdString())) QFile::remove(tempFileName_);

@@ -90,7 +90,8 @@ public:
         MMRESULT error = MMSYSERR_ERROR;
         stream_ = out->Open(id, format_, this, &error);
         if (!stream_) return error;
-        if (const MMRESULT r = StartStream()) return r;
+        // The stream starts with the first buffer that may play: silence run before it would
+        // be queued in the sound server ahead of the first sample.
         reporter_ = std::thread([this] { ReporterLoop(); });
         return MMSYSERR_NOERROR;
     }
@@ -112,8 +113,6 @@ public:
         if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
         const uint64_t w = writeIndex_.load(std::memory_order_relaxed);
         if (w - reapIndex_ >= kSlots) return MMSYSERR_NOMEM;
-        if (!running_)
-            if (const MMRESULT r = StartStream()) return r;
         Slot& s = slots_[w % kSlots];
         s.hdr = hdr;
         s.data = reinterpret_cast<const uint8_t*>(hdr->lpData);
@@ -123,6 +122,8 @@ public:
         setFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
         writeIndex_.store(w + 1, std::memory_order_release);
         cv_.notify_all();
+        if (!running_ && !paused_.load())
+            if (const MMRESULT r = StartStream()) return r;
         return MMSYSERR_NOERROR;
     }
 
@@ -130,6 +131,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (lost_) return MMSYSERR_NODRIVER;
         paused_.store(pause, std::memory_order_release);
+        if (!pause && !running_ && reapIndex_ != writeIndex_.load(std::memory_order_relaxed))
+            if (const MMRESULT r = StartStream()) return r;
+        cv_.notify_all();
         return MMSYSERR_NOERROR;
     }
 

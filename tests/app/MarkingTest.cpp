@@ -537,3 +537,29 @@ TEST_F(MarkingTest, CommentPanelLinesAndClear) {
     EXPECT_FALSE(state().Loaded);
     EXPECT_EQ(comments(mutagenTag(song_)), Texts{});
 }
+
+// A save while playing (virtual device): playback stops, the views are emptied, and no report
+// of the output arriving afterwards turns playback, the transport or the zoom back on.
+TEST_F(MarkingTest, SaveDuringPlaybackStopsItAndEmptiesTheViews) {
+    TFrmTessivo* w = open(song_);
+    ASSERT_TRUE(state().Loaded) << messages();
+    ASSERT_TRUE(button("PlayBtn")->isEnabled());
+    QTest::mouseClick(button("PlayBtn"), Qt::LeftButton);
+    ASSERT_TRUE(state().Playing) << messages();
+    QTest::qWait(150);
+
+    click("btnGravarMarcacoes");
+    EXPECT_FALSE(state().Loaded);
+    EXPECT_FALSE(state().Playing);
+    QTest::qWait(300);  // whatever the output still had to report
+    EXPECT_FALSE(state().Playing);
+    EXPECT_FALSE(button("PlayBtn")->Down());
+    for (const char* b : {"BInicio", "StopBtn", "PlayBtn", "BFim", "FullViewBtn", "btnZoomMenos", "btnZoomMais"})
+        EXPECT_FALSE(button(b)->isEnabled()) << b;
+    EXPECT_FALSE(w->Control<QSpinBox>("ZoomSpin")->isEnabled());
+    EXPECT_FALSE(w->Control<QScrollBar>("ScrollBar1")->isEnabled());
+    // Only the mid lines are left: one row in the detail view, two in the overview.
+    EXPECT_LE(countColour(w->Control<TMMOscope>("Oscope1"), kLime), w->Control<TMMOscope>("Oscope1")->width());
+    EXPECT_LE(countColour(w->Control<TMMOscope>("Oscope3"), kBlue), 2 * w->Control<TMMOscope>("Oscope3")->width());
+    EXPECT_EQ(messages(), "");
+}

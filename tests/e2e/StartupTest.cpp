@@ -187,3 +187,20 @@ TEST_F(StartupTest, ClosingWhilePlayingEndsWithCodeZero) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file name that is no valid UTF-8 (a Latin-1 name copied from another system) is opened and
+// imported as it was given.
+TEST_F(StartupTest, ALatin1FileNameIsOpenedAsGiven) {
+    TempDir folder;
+    const std::string latin1 = folder.file("can\xE7\xE3o.mp3");
+    ASSERT_TRUE(testutil::makeMp3(latin1, 0.5));
+    const ProgramRun r = run(testutil::shellQuote(latin1));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.messages, "");
+    EXPECT_TRUE(r.windowShown()) << r.stderrText;
+    EXPECT_GT(fs::file_size(dir_.path() / "Temp.wav"), 0.45 * 44100 * 4);
+}
+
+}  // namespace

@@ -211,3 +211,20 @@ TEST(ToolTest, UsageErrorsAndFailures) {
     }
     ::chmod(dir.path().c_str(), 0755);
 }
+
+TEST(ToolTest, ALatin1FileNameIsReadWrittenAndImportedAsGiven) {
+    TempDir dir;
+    const std::string path = dir.file("can\xE7\xE3o.mp3");
+    ASSERT_TRUE(testutil::makeMp3(path, 0.5));
+    Result r = tool("write " + shellQuote(path) + " --intro 0:00.250");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(textOf(mutagenTag(path), "TINT"), "0:00.250");
+    EXPECT_EQ(json(tool("tag --json " + shellQuote(path)).out)["IntroMark"].toString(), "0:00.250");
+    EXPECT_EQ(json(tool("info --json " + shellQuote(path)).out)["MpegValid"].toString(), "Sim");
+    r = tool("import --quiet " + shellQuote(path) + " " + shellQuote(dir.file("out.wav")));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_GT(std::filesystem::file_size(dir.file("out.wav")), 0.45 * 44100 * 4);
+    // A name in a message is the name as given.
+    r = tool("tag " + shellQuote(dir.file("n\xE3o.mp3")));
+    EXPECT_EQ(r.err, "tessivo-tool: no such file: " + dir.file("n\xE3o.mp3") + "\n");
+}
