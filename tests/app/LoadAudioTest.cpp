@@ -4,9 +4,11 @@
 #include "EditorTestUtil.h"
 
 #include "app/WaveViewData.h"
+#include "audio/MMWaveIO.h"
 #include "import/U_Mp3ToWav.h"
 #include "db/FBDatabase.h"
 #include "display/MMPanel.h"
+#include "platform/MMIO.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -79,6 +81,9 @@ TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
     // Temp.wav in the program folder, 16-bit stereo PCM of three minutes.
     const QString temp = QDir(folder()).filePath("Temp.wav");
     EXPECT_EQ(QString::fromStdString(w->WaveFile1()->Wave()->FileName()), temp);
+    MMIOINFO io{};  // read through an I/O buffer of 100000 bytes
+    ASSERT_EQ(mmioGetInfo(w->WaveFile1()->Wave()->WaveIO()->Handle, &io), MMSYSERR_NOERROR);
+    EXPECT_EQ(io.cchBuffer, 100000);
     EXPECT_EQ(w->State().FrameSize, 4);
     EXPECT_EQ(w->State().SilenceLevel, 0);
     EXPECT_NEAR(w->State().TotalSamples, 180 * 44100, 1200);

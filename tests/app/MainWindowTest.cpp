@@ -247,8 +247,8 @@ TEST_F(MainWindowTest, ComponentsAndInitialState) {
     EXPECT_EQ(w->Control<QAction>("Action1")->text(), "Sair");
     EXPECT_EQ(w->Control<QAction>("Action1")->shortcut(), QKeySequence(Qt::Key_Escape));
     EXPECT_EQ(w->Control<QAction>("Action2")->shortcut(), QKeySequence(Qt::Key_Space));
-    EXPECT_EQ(w->WaveFile1()->BufferSize(), 100000);
-    EXPECT_EQ(w->PlaybackFile()->BufferSize(), 100000);
+    EXPECT_EQ(w->WaveFile1()->Wave()->IOBufferSize(), 100000);
+    EXPECT_EQ(w->PlaybackFile()->Wave()->IOBufferSize(), 100000);
     EXPECT_EQ(w->WaveFile1()->Name(), "MMWaveFile1");
 
     EXPECT_EQ(w->Database()->Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=cobaltfin"}));
