@@ -209,20 +209,52 @@ TEST_F(LoadAudioTest, StampShowsTheJingleNameFromTheCatalogue) {
     EXPECT_EQ(messages(), "");
 }
 
-// Without a catalogue connection the lookup fails with the database's error in the default
-// error box; the markers read before it stay, the comment copy is skipped.
-TEST_F(LoadAudioTest, StampWithoutCatalogueShowsTheDatabaseError) {
+// A stamp whose jingle cannot be looked up (no catalogue configured, a database that cannot
+// answer the catalogue query, a jingle missing from the catalogue) leaves the name box empty
+// and the load whole: the stored stamp texts kept, at most one Portuguese message per load,
+// the comment copied, the panels hidden, on the first load and on a reload alike.
+TEST_F(LoadAudioTest, AFailedStampLookupLeavesTheNameEmptyAndFinishesTheLoad) {
     ASSERT_TRUE(monoOk_);
-    const std::string song = copySong("mono.mp3", "carimbo.mp3");
-    ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
-    TFrmTessivo* w = open(song);
-    EXPECT_TRUE(w->State().Loaded);
-    EXPECT_EQ(messages().rfind("error: ", 0), 0u) << messages();
-    EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:01.000");
-    EXPECT_EQ(w->State().StampFileText, "Vinhetas\\abc.mp3");
-    EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
-    EXPECT_EQ(w->State().CommentText, "");
-    EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
+    const std::string catalogue = dir_.file("catalogo.fdb"), other = dir_.file("outro.fdb");
+    ASSERT_EQ(testutil::makeCatalogue(catalogue, "INSERT INTO TB_Vinhetas (VIN_CODIGO, VIN_NOME, VIN_TEMPO, VIN_TIPO, "
+                                                 "VIN_ARQUIVO, VIN_SEGUNDOS) VALUES (5, 'Hora Certa', '00:04', 'V', "
+                                                 "'xyz.mp3', 4);"),
+              "");
+    testutil::writeFile(other + ".sql", "CREATE DATABASE '" + other + "' USER 'SYSDBA';\n");
+    ASSERT_EQ(testutil::run("isql-fb -q -i " + testutil::shellQuote(other + ".sql") + " >/dev/null 2>&1"), 0);
+    const std::string noConnection = "message: Não foi possível conectar com a base de dados.\n";
+    const struct {
+        const char* name;
+        std::string ini;
+        std::string messagePerLoad;
+    } cases[] = {
+        {"no catalogue configured", "", noConnection},
+        {"no catalogue in the database", "[BANCO]\nCAMINHO=" + other + "\n", noConnection},
+        {"jingle missing", "[BANCO]\nCAMINHO=" + catalogue + "\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir_.file("BaseQuelt.ini").c_str());
+        if (!c.ini.empty()) testutil::writeFile(dir_.file("BaseQuelt.ini"), c.ini);
+        const std::string song = copySong("mono.mp3", "carimbo.mp3");
+        ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
+        std::remove(log_.c_str());
+        TFrmTessivo* w = open(song);
+        w->Control<TMMPanel>("PVinhetas")->show();
+        w->Control<TMMPanel>("PComentario")->show();
+        w->LoadAudio();
+        EXPECT_EQ(messages(), c.messagePerLoad + c.messagePerLoad);
+        EXPECT_TRUE(w->State().Loaded);
+        EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:01.000");
+        EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
+        EXPECT_EQ(w->State().StampFileText, "Vinhetas\\abc.mp3");
+        EXPECT_EQ(w->State().StampTimeText, "0:03.000");
+        EXPECT_EQ(w->State().CommentText, QString::fromUtf8("um comentário"));
+        EXPECT_EQ(w->Control<QPlainTextEdit>("MemoComentario")->toPlainText(), w->State().CommentText);
+        EXPECT_FALSE(w->Control<TMMPanel>("PVinhetas")->isVisible());
+        EXPECT_FALSE(w->Control<TMMPanel>("PComentario")->isVisible());
+        window_.reset();
+    }
 }
 
 TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {
