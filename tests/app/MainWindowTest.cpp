@@ -258,10 +258,12 @@ TEST_F(MainWindowTest, TextsAndStatusValuesFitTheirBoxes) {
         EXPECT_TRUE(fits(cell)) << v.value;
     }
     for (QWidget* c : w->findChildren<QWidget*>()) {
-        if (auto* p = dynamic_cast<TMMPanel*>(c); p && !p->Caption().isEmpty())
+        if (auto* p = dynamic_cast<TMMPanel*>(c); p && !p->Caption().isEmpty()) {
             EXPECT_TRUE(fits(p)) << p->objectName().toStdString();
-        if (auto* l = dynamic_cast<QLabel*>(c); l && !l->wordWrap())
+        }
+        if (auto* l = dynamic_cast<QLabel*>(c); l && !l->wordWrap()) {
             EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->contentsRect().width()) << l->text().toStdString();
+        }
         if (auto* b = dynamic_cast<TPNGButton*>(c)) {
             const int glyph = int(b->Glyph().deviceIndependentSize().width());
             const int text = b->fontMetrics().horizontalAdvance(b->Caption());
