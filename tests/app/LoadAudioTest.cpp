@@ -9,6 +9,8 @@
 #include "db/FBDatabase.h"
 #include "display/MMPanel.h"
 #include "platform/MMIO.h"
+#include "app/PNGButton.h"
+#include "tags/Id3TestUtil.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -253,6 +255,13 @@ TEST_F(LoadAudioTest, AFailedStampLookupLeavesTheNameEmptyAndFinishesTheLoad) {
         EXPECT_EQ(w->Control<QPlainTextEdit>("MemoComentario")->toPlainText(), w->State().CommentText);
         EXPECT_FALSE(w->Control<TMMPanel>("PVinhetas")->isVisible());
         EXPECT_FALSE(w->Control<TMMPanel>("PComentario")->isVisible());
+        // Saved back as read.
+        QTest::mouseClick(w->Control<TPNGButton>("btnGravarMarcacoes"), Qt::LeftButton);
+        ASSERT_FALSE(w->State().Loaded) << messages();
+        const QJsonObject dump = id3test::mutagenTag(song);
+        EXPECT_EQ(id3test::textOf(dump, "TVIN"), "Vinhetas\\abc.mp3");
+        EXPECT_EQ(id3test::textOf(dump, "TCAR"), "0:03.000");
+        EXPECT_EQ(id3test::textOf(dump, "TINT"), "0:01.000");
         window_.reset();
     }
 }
