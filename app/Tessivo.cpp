@@ -9,8 +9,10 @@
 #include "app/Application.h"
 #include "app/UTessivo.h"
 #include "platform/FileNames.h"
+#include "platform/TerminationSignals.h"
 
 #include <QAbstractButton>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -58,5 +60,21 @@ int main(int argc, char** argv) {
     }
     FrmTessivo->show();
     armAutoClose(FrmTessivo);
-    return app.exec();
+
+    // Set up after the window connected to the catalogue, whose client library installs
+    // handlers of its own for these signals that do not end the program. Every event loop
+    // (a modal dialog's too) ends; the window then closes the catalogue and any playback,
+    // and the process ends by the signal.
+    int caught = 0;
+    TTerminationSignals termination([&caught](int signo) {
+        if (caught == 0) caught = signo;
+        QCoreApplication::exit(128 + signo);
+    });
+    QPointer<TFrmTessivo> window(FrmTessivo);
+    const int code = app.exec();
+    if (caught != 0) {
+        delete window.data();
+        TTerminationSignals::Reraise(caught);
+    }
+    return code;
 }

@@ -397,10 +397,10 @@ void TFrmTessivo::CreateComponents() {
 
     MMWaveFile1 = std::make_unique<TMMWaveFile>();
     MMWaveFile1->SetName("MMWaveFile1");
-    MMWaveFile1->SetBufferSize(100000);
+    MMWaveFile1->Wave()->SetIOBufferSize(100000);
     TempFile = std::make_unique<TMMWaveFile>();
     TempFile->SetName("TempFile");
-    TempFile->SetBufferSize(100000);
+    TempFile->Wave()->SetIOBufferSize(100000);
 
     DB_Quelt = std::make_unique<TFBDatabase>();
     Trans_Quelt = std::make_unique<TFBTransaction>();

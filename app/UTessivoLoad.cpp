@@ -178,9 +178,7 @@ void TFrmTessivo::LoadAudio() {
         ReadAudioInfo(FileNameBytes(state_.AudioPath));
         FillMarkersFromTag();
     } catch (const std::exception& e) {
-        // The catalogue could not be read: the default error box, the rest is skipped.
         ShowErrorBox(QString::fromUtf8(e.what()), this);
-        return;
     }
     PVinhetas->hide();
     PComentario->hide();
@@ -209,13 +207,22 @@ void TFrmTessivo::FillMarkersFromTag() {
     state_.StampFileText = text(&TID3v2::StampFile);
     state_.StampTimeText = text(&TID3v2::StampMark);
 
-    if (!state_.StampFileText.isEmpty()) {
-        Q_Vinhetas->Close();
-        Q_Vinhetas->Open();
-        const int slash = state_.StampFileText.indexOf('\\');
-        const QString key = (slash >= 0 ? state_.StampFileText.mid(slash + 1) : state_.StampFileText).trimmed();
-        if (Q_Vinhetas->Locate("VIN_ARQUIVO", key.toStdString(), loPartialKey))
-            SetMarkerEditText(EdCarimbo, QString::fromStdString(Q_Vinhetas->FieldByName("VIN_NOME").AsString()));
-    }
     state_.CommentText = MemoComentario->toPlainText();
+
+    // The stamp jingle's name only: a catalogue that cannot be asked (none configured, not
+    // reachable, not a catalogue) leaves the name box empty, says so once, and changes nothing
+    // else; the stamp texts stay as read and are saved back unchanged.
+    if (!state_.StampFileText.isEmpty()) {
+        try {
+            Q_Vinhetas->Close();
+            Q_Vinhetas->Open();
+            const int slash = state_.StampFileText.indexOf('\\');
+            const QString key = (slash >= 0 ? state_.StampFileText.mid(slash + 1) : state_.StampFileText).trimmed();
+            if (Q_Vinhetas->Locate("VIN_ARQUIVO", key.toStdString(), loPartialKey))
+                SetMarkerEditText(EdCarimbo, QString::fromStdString(Q_Vinhetas->FieldByName("VIN_NOME").AsString()));
+        } catch (const std::exception&) {
+            SetMarkerEditText(EdCarimbo, QString());
+            ShowMessage(QString::fromUtf8(SFalhaConexao), this);
+        }
+    }
 }

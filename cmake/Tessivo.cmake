@@ -53,7 +53,6 @@ function(tessivo_test name)
   tessivo_warnings(${name})
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   gtest_discover_tests(${name}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESSIVO_AUDIO_DEVICE=virtual;TESSIVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};TESSIVO_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESSIVO_AUDIO_DEVICE=virtual;TESSIVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QStringList>
 #include <QVariant>
 
 // ---------------------------------------------------------------------------------------
@@ -436,16 +437,44 @@ void TMMCustomPanel::BevelChanged() {
     update();
 }
 
+QFont FitFont(const QFont& font, const QString& text, int width) {
+    const QStringList lines = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split('\n');
+    auto fits = [&](const QFont& f) {
+        const QFontMetrics metrics(f);
+        for (const QString& line : lines)
+            if (metrics.horizontalAdvance(line) > width) return false;
+        return true;
+    };
+    if (width <= 0 || fits(font)) return font;
+    QFont narrow = font;
+    const int stretch = font.stretch() > 0 ? font.stretch() : int(QFont::Unstretched);
+    for (int s = stretch - 4; s >= QFont::ExtraCondensed; s -= 4) {
+        narrow.setStretch(s);
+        if (fits(narrow)) return narrow;
+    }
+    narrow.setStretch(QFont::ExtraCondensed);
+    const bool points = font.pointSizeF() > 0;
+    for (qreal size = points ? font.pointSizeF() : font.pixelSize(); size > 4; size -= points ? 0.5 : 1) {
+        if (points) narrow.setPointSizeF(size);
+        else narrow.setPixelSize(int(size));
+        if (fits(narrow)) break;
+    }
+    return narrow;
+}
+
+QFont TMMCustomPanel::CaptionFont() const { return FitFont(font(), caption_, width() - 2 * BevelExtent()); }
+
 void TMMCustomPanel::Paint(QPainter& canvas) {
     QRect r = Bevel()->PaintBevel(canvas, rect(), true);
     if (r.width() <= 0 || r.height() <= 0) return;
     canvas.fillRect(r, MMColor(Color()));
     if (caption_.isEmpty()) return;
 
-    canvas.setFont(font());
+    const QFont face = FitFont(font(), caption_, r.width());
+    canvas.setFont(face);
     canvas.setPen(MMColor(FontColor()));
     canvas.setBrush(Qt::NoBrush);
-    const int h = QFontMetrics(font()).height();
+    const int h = QFontMetrics(face).height();
     // The line of text sits on the middle of the inner rectangle.
     const int top = (r.y() + (r.y() + r.height()) - h) / 2;
     const QRect line(r.x(), top, r.width(), h);

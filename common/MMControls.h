@@ -15,6 +15,11 @@
 class QPainter;
 class TMMAligner;
 
+// The font itself when every line of text fits width pixels in it; otherwise the widest
+// narrower face of it (less stretch, then a smaller size) in which the text fits, so that a
+// fixed text or a shown value is never cut by its box.
+QFont FitFont(const QFont& font, const QString& text, int width);
+
 using TNotifyEvent = std::function<void(QObject* sender)>;
 using TMouseEvent = std::function<void(QObject* sender, Qt::MouseButton button,
                                        Qt::KeyboardModifiers shift, int x, int y)>;
@@ -250,6 +255,9 @@ public:
 
     QString Caption() const { return caption_; }
     void SetCaption(const QString& v);
+    // The face the caption is drawn in: the font, narrowed where the caption would not fit
+    // inside the bevel otherwise.
+    QFont CaptionFont() const;
     TAlignment Alignment() const { return alignment_; }
     void SetAlignment(TAlignment v);
 

@@ -298,8 +298,3 @@ void TMMOscope::DrawColumns() {
     }
 }
 
-void TMMOscope::MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y) {
-    TMMDIBGraphicControl::MouseMove(buttons, shift, x, y);
-    const Qt::CursorShape shape = cursor().shape();
-    if (shape != Qt::CrossCursor && shape != Qt::WaitCursor) setCursor(Qt::ArrowCursor);
-}

@@ -84,7 +84,6 @@ public:
 protected:
     void Changed() override;
     void PaintFrame(bool flag) override;
-    void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y) override;
     void resizeEvent(QResizeEvent* e) override;
     virtual void DoGainOverflow();
     virtual void DoPcmOverflow();

@@ -72,7 +72,7 @@ TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     QFont bold = font;
     bold.setPointSize(10);
     bold.setBold(true);
-    Label1->setFont(bold);
+    Label1->setFont(FitFont(bold, Label1->text(), Label1->contentsRect().width()));
 
     Gauge = new TMMGauge(Panel1);
     Gauge->SetBounds(8, 30, 206, 20);

@@ -4,9 +4,13 @@
 #include "EditorTestUtil.h"
 
 #include "app/WaveViewData.h"
+#include "audio/MMWaveIO.h"
 #include "import/U_Mp3ToWav.h"
 #include "db/FBDatabase.h"
 #include "display/MMPanel.h"
+#include "platform/MMIO.h"
+#include "app/PNGButton.h"
+#include "tags/Id3TestUtil.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -79,6 +83,9 @@ TEST_F(LoadAudioTest, StereoSongFillsTheFourViewsTheStatusAndTheMarkers) {
     // Temp.wav in the program folder, 16-bit stereo PCM of three minutes.
     const QString temp = QDir(folder()).filePath("Temp.wav");
     EXPECT_EQ(QString::fromStdString(w->WaveFile1()->Wave()->FileName()), temp);
+    MMIOINFO io{};  // read through an I/O buffer of 100000 bytes
+    ASSERT_EQ(mmioGetInfo(w->WaveFile1()->Wave()->WaveIO()->Handle, &io), MMSYSERR_NOERROR);
+    EXPECT_EQ(io.cchBuffer, 100000);
     EXPECT_EQ(w->State().FrameSize, 4);
     EXPECT_EQ(w->State().SilenceLevel, 0);
     EXPECT_NEAR(w->State().TotalSamples, 180 * 44100, 1200);
@@ -204,20 +211,59 @@ TEST_F(LoadAudioTest, StampShowsTheJingleNameFromTheCatalogue) {
     EXPECT_EQ(messages(), "");
 }
 
-// Without a catalogue connection the lookup fails with the database's error in the default
-// error box; the markers read before it stay, the comment copy is skipped.
-TEST_F(LoadAudioTest, StampWithoutCatalogueShowsTheDatabaseError) {
+// A stamp whose jingle cannot be looked up (no catalogue configured, a database that cannot
+// answer the catalogue query, a jingle missing from the catalogue) leaves the name box empty
+// and the load whole: the stored stamp texts kept, at most one Portuguese message per load,
+// the comment copied, the panels hidden, on the first load and on a reload alike.
+TEST_F(LoadAudioTest, AFailedStampLookupLeavesTheNameEmptyAndFinishesTheLoad) {
     ASSERT_TRUE(monoOk_);
-    const std::string song = copySong("mono.mp3", "carimbo.mp3");
-    ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
-    TFrmTessivo* w = open(song);
-    EXPECT_TRUE(w->State().Loaded);
-    EXPECT_EQ(messages().rfind("error: ", 0), 0u) << messages();
-    EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:01.000");
-    EXPECT_EQ(w->State().StampFileText, "Vinhetas\\abc.mp3");
-    EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
-    EXPECT_EQ(w->State().CommentText, "");
-    EXPECT_TRUE(w->Control<TMMPanel>("PBotoes")->isEnabled());
+    const std::string catalogue = dir_.file("catalogo.fdb"), other = dir_.file("outro.fdb");
+    ASSERT_EQ(testutil::makeCatalogue(catalogue, "INSERT INTO TB_Vinhetas (VIN_CODIGO, VIN_NOME, VIN_TEMPO, VIN_TIPO, "
+                                                 "VIN_ARQUIVO, VIN_SEGUNDOS) VALUES (5, 'Hora Certa', '00:04', 'V', "
+                                                 "'xyz.mp3', 4);"),
+              "");
+    testutil::writeFile(other + ".sql", "CREATE DATABASE '" + other + "' USER 'SYSDBA';\n");
+    ASSERT_EQ(testutil::run("isql-fb -q -i " + testutil::shellQuote(other + ".sql") + " >/dev/null 2>&1"), 0);
+    const std::string noConnection = "message: Não foi possível conectar com a base de dados.\n";
+    const struct {
+        const char* name;
+        std::string ini;
+        std::string messagePerLoad;
+    } cases[] = {
+        {"no catalogue configured", "", noConnection},
+        {"no catalogue in the database", "[BANCO]\nCAMINHO=" + other + "\n", noConnection},
+        {"jingle missing", "[BANCO]\nCAMINHO=" + catalogue + "\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir_.file("BaseQuelt.ini").c_str());
+        if (!c.ini.empty()) testutil::writeFile(dir_.file("BaseQuelt.ini"), c.ini);
+        const std::string song = copySong("mono.mp3", "carimbo.mp3");
+        ASSERT_TRUE(tag(song, "um comentário", "0:01.000", "0:03.000", "Vinhetas\\abc.mp3", "", "", "", "", ""));
+        std::remove(log_.c_str());
+        TFrmTessivo* w = open(song);
+        w->Control<TMMPanel>("PVinhetas")->show();
+        w->Control<TMMPanel>("PComentario")->show();
+        w->LoadAudio();
+        EXPECT_EQ(messages(), c.messagePerLoad + c.messagePerLoad);
+        EXPECT_TRUE(w->State().Loaded);
+        EXPECT_EQ(w->Control<QLineEdit>("EdIntroducao")->text(), "0:01.000");
+        EXPECT_EQ(w->Control<QLineEdit>("EdCarimbo")->text(), "");
+        EXPECT_EQ(w->State().StampFileText, "Vinhetas\\abc.mp3");
+        EXPECT_EQ(w->State().StampTimeText, "0:03.000");
+        EXPECT_EQ(w->State().CommentText, QString::fromUtf8("um comentário"));
+        EXPECT_EQ(w->Control<QPlainTextEdit>("MemoComentario")->toPlainText(), w->State().CommentText);
+        EXPECT_FALSE(w->Control<TMMPanel>("PVinhetas")->isVisible());
+        EXPECT_FALSE(w->Control<TMMPanel>("PComentario")->isVisible());
+        // Saved back as read.
+        QTest::mouseClick(w->Control<TPNGButton>("btnGravarMarcacoes"), Qt::LeftButton);
+        ASSERT_FALSE(w->State().Loaded) << messages();
+        const QJsonObject dump = id3test::mutagenTag(song);
+        EXPECT_EQ(id3test::textOf(dump, "TVIN"), "Vinhetas\\abc.mp3");
+        EXPECT_EQ(id3test::textOf(dump, "TCAR"), "0:03.000");
+        EXPECT_EQ(id3test::textOf(dump, "TINT"), "0:01.000");
+        window_.reset();
+    }
 }
 
 TEST_F(LoadAudioTest, MissingFileIsReportedAndEndsWithCodeZero) {

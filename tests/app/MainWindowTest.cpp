@@ -7,6 +7,7 @@
 #include "db/FBDatabase.h"
 #include "display/MMGauge.h"
 #include "display/MMPanel.h"
+#include "import/U_Mp3ToWav.h"
 
 #include "support/TestUtil.h"
 
@@ -15,6 +16,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -236,6 +239,45 @@ TEST_F(MainWindowTest, StatusBarButtonsCellsAndZoomSpin) {
     EXPECT_EQ(w->Control<TPNGButton>("SpeedButton16")->geometry().right(), w->Control<TMMPanel>("StatusPanel")->width() - 1 - w->Control<TMMPanel>("StatusPanel")->BevelExtent());
 }
 
+// Every fixed text, and the status values of a 30-minute song, fit their boxes in the program's
+// font, measured in the face each is drawn in; the import dialog's text too.
+TEST_F(MainWindowTest, TextsAndStatusValuesFitTheirBoxes) {
+    std::unique_ptr<TFrmTessivo> w(makeWindow());
+    ASSERT_EQ(QFontInfo(QApplication::font()).family(), "DejaVu Sans");
+    auto fits = [](TMMPanel* p) {
+        return QFontMetrics(p->CaptionFont()).horizontalAdvance(p->Caption()) <= p->width() - 2 * p->BevelExtent();
+    };
+    const struct {
+        const char* cell;
+        const char* value;
+    } values[] = {{"StatusTime", "1800,00 Sec"}, {"StatusSize", "310078,2 Kb"}, {"StatusSample", "29:59.999"},
+                  {"StatusSample", "1:00:00.000"}};
+    for (const auto& v : values) {
+        TMMPanel* cell = w->Control<TMMPanel>(v.cell);
+        cell->SetCaption(QString::fromUtf8(v.value));
+        EXPECT_TRUE(fits(cell)) << v.value;
+    }
+    for (QWidget* c : w->findChildren<QWidget*>()) {
+        if (auto* p = dynamic_cast<TMMPanel*>(c); p && !p->Caption().isEmpty()) {
+            EXPECT_TRUE(fits(p)) << p->objectName().toStdString();
+        }
+        if (auto* l = dynamic_cast<QLabel*>(c); l && !l->wordWrap()) {
+            EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->contentsRect().width()) << l->text().toStdString();
+        }
+        if (auto* b = dynamic_cast<TPNGButton*>(c)) {
+            const int glyph = int(b->Glyph().deviceIndependentSize().width());
+            const int text = b->fontMetrics().horizontalAdvance(b->Caption());
+            EXPECT_LE(std::max(b->Margin(), 0) + glyph + (glyph > 0 && text > 0 ? 4 : 0) + text, b->width())
+                << b->objectName().toStdString();
+        }
+    }
+    TFrmMp3ToWav dialog;
+    QLabel* label = dialog.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "Aguarde Importando Arquivo");
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+}
+
 TEST_F(MainWindowTest, ComponentsAndInitialState) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
     EXPECT_EQ(w->State().ArgumentPath, "/nonexistent/song.mp3");
@@ -247,8 +289,8 @@ TEST_F(MainWindowTest, ComponentsAndInitialState) {
     EXPECT_EQ(w->Control<QAction>("Action1")->text(), "Sair");
     EXPECT_EQ(w->Control<QAction>("Action1")->shortcut(), QKeySequence(Qt::Key_Escape));
     EXPECT_EQ(w->Control<QAction>("Action2")->shortcut(), QKeySequence(Qt::Key_Space));
-    EXPECT_EQ(w->WaveFile1()->BufferSize(), 100000);
-    EXPECT_EQ(w->PlaybackFile()->BufferSize(), 100000);
+    EXPECT_EQ(w->WaveFile1()->Wave()->IOBufferSize(), 100000);
+    EXPECT_EQ(w->PlaybackFile()->Wave()->IOBufferSize(), 100000);
     EXPECT_EQ(w->WaveFile1()->Name(), "MMWaveFile1");
 
     EXPECT_EQ(w->Database()->Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=cobaltfin"}));

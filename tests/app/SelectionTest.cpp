@@ -36,6 +36,23 @@ protected:
     static void move(QWidget* v, int x) { QTest::mouseMove(v, QPoint(x, 5)); }
 };
 
+// The boundary cursor over a selection line of the detail views and the zoom cursor over the
+// overview are what the pointer shows once the move is done.
+TEST_F(SelectionTest, TheWindowsCursorsStandAfterAMove) {
+    TFrmTessivo* w = load();
+    auto* detail = w->Control<TMMOscope>("Oscope1");
+    auto* overview = w->Control<TMMOscope>("Oscope3");
+    const QImage mark = w->ScreenCursor(1).pixmap().toImage(), zoom = w->ScreenCursor(2).pixmap().toImage();
+    ASSERT_FALSE(mark.isNull() || zoom.isNull() || mark == zoom);
+    move(detail, 3);  // within 5 pixels of the start line at column 0
+    EXPECT_EQ(detail->cursor().pixmap().toImage(), mark);
+    EXPECT_EQ(w->Control<TMMOscope>("Oscope2")->cursor().pixmap().toImage(), mark);
+    move(detail, 200);
+    EXPECT_EQ(detail->cursor().shape(), Qt::ArrowCursor);
+    move(overview, 50);
+    EXPECT_EQ(overview->cursor().pixmap().toImage(), zoom);
+}
+
 TEST_F(SelectionTest, ClicksSetTheBoundariesAndDrawInvertedLines) {
     TFrmTessivo* w = load();
     EXPECT_EQ(w->State().SelStart, 0);

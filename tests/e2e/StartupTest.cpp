@@ -9,9 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
 
 #include <filesystem>
 #include <string>
@@ -50,11 +58,58 @@ protected:
     }
 
     // A short MP3 made once for the suite: the window opens on it after the import.
-    static std::string song() {
+    static std::string songPath() {
         static testutil::TempDir* folder = new testutil::TempDir;
         static const bool made = testutil::makeMp3(folder->file("song.mp3"), 0.5);
         EXPECT_TRUE(made) << "sox and lame are needed to make the test song";
-        return testutil::shellQuote(folder->file("song.mp3"));
+        return folder->file("song.mp3");
+    }
+    static std::string song() { return testutil::shellQuote(songPath()); }
+
+    // Starts the program on the song with SIGINT and SIGTERM at their defaults (as a terminal
+    // or a session starts it), sends it signo once its window is shown and returns its wait
+    // status; -1 when it did not end within 20 s (it is then killed).
+    int runAndSignal(int signo) {
+        const std::string program = (dir_.path() / "tessivo").string(), err = dir_.file("stderr.txt");
+        const std::string audio = songPath();
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t defaults, none;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TESSIVO_MESSAGE_LOG=" + dir_.file("messages.txt"),
+                                        "TESSIVO_CLOSE_AFTER_MS=60000"};
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> envp, argv = {const_cast<char*>(program.c_str()), const_cast<char*>(audio.c_str()), nullptr};
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, program.c_str(), &files, &attr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0) return -2;
+        using namespace std::chrono;
+        for (auto until = steady_clock::now() + seconds(60);
+             testutil::readFile(err).find(kShown) == std::string::npos && steady_clock::now() < until;)
+            std::this_thread::sleep_for(milliseconds(20));
+        ::kill(pid, signo);
+        int status = 0;
+        for (auto until = steady_clock::now() + seconds(20); steady_clock::now() < until;) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
 
     void writeIni(const std::string& text) { testutil::writeFile(dir_.file("BaseQuelt.ini"), text); }
@@ -184,6 +239,25 @@ TEST_F(StartupTest, ClosingWhilePlayingEndsWithCodeZero) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.messages, "");
     EXPECT_NE(r.stderrText.find("tessivo: playing"), std::string::npos) << r.stderrText;
+}
+
+// SIGTERM and SIGINT end the program as they end any program (the shell sees 128 + the
+// signal), also once the catalogue's client library has set up handlers of its own.
+TEST_F(StartupTest, TerminationSignalsEndTheProgramWithOrWithoutTheCatalogue) {
+    const fs::path maker = testutil::sourceDir() / "db" / "make-catalogue.sh";
+    const std::string db = dir_.file("catalogue.fdb");
+    ASSERT_EQ(testutil::run(testutil::shellQuote(maker.string()) + " " + testutil::shellQuote(db) + " >/dev/null 2>&1"),
+              0);
+    for (const bool catalogue : {false, true}) {
+        if (catalogue) writeIni("[BANCO]\nCAMINHO=" + db + "\n");
+        for (const int signo : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(std::string(catalogue ? "with" : "without") + " the catalogue, signal " + std::to_string(signo));
+            const int status = runAndSignal(signo);
+            ASSERT_NE(status, -1) << "the program did not end";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << status;
+            EXPECT_EQ(testutil::readFile(dir_.file("messages.txt")), "");
+        }
+    }
 }
 
 }  // namespace

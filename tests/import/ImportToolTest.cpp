@@ -46,7 +46,7 @@ Result toolOnTerminal(const std::string& args) {
 class ImportToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(toolPath())) GTEST_SKIP() << "tessivo-tool not built";
+        ASSERT_TRUE(std::filesystem::exists(toolPath())) << toolPath();
         if (!MpegLibrary()) GTEST_SKIP() << "decoder library missing";
     }
     TempDir dir;

@@ -120,10 +120,7 @@ std::string sha256(const std::string& bytes) {
                                     QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-fs::path binDir() {
-    if (const char* d = std::getenv("TESSIVO_BIN_DIR")) return d;
-    return fs::current_path();
-}
+fs::path binDir() { return TESSIVO_PROGRAM_DIR; }
 
 fs::path sourceDir() {
     if (const char* d = std::getenv("TESSIVO_SOURCE_DIR")) return d;

@@ -92,7 +92,8 @@ private:
 // Hex SHA-256 of a byte string (for comparing audio bytes before and after a write).
 std::string sha256(const std::string& bytes);
 
-// The folder of the built executables (tessivo, tessivo-tool, the decoder library).
+// The folder the build puts the executables in (tessivo, tessivo-tool, the decoder library),
+// wherever the tests run.
 std::filesystem::path binDir();
 // The source tree root.
 std::filesystem::path sourceDir();
