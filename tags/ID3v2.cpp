@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/Utf8.h"
 #include "platform/FileUpdate.h"
 
 namespace {
@@ -86,24 +87,6 @@ std::string Trim(std::string_view s) {
     while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
     return std::string(s.substr(b, e - b));
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Code points of a UTF-8 text. A byte that does not start a valid sequence stands for the Latin-1
