@@ -5,6 +5,7 @@
 // Prints "name value" lines:
 //   latency_ms        Play to the first selection sample in the recording (median of 5)
 //   paplay_latency_ms the same for paplay started on the same bytes (reference)
+//   early_sound_ms    the most sound heard before the selection's first sample (other audio)
 //   cursor_mean_ms, cursor_max_ms  the output's position against the frames recorded so far,
 //                     every 50 ms over a 30 s selection (positive: the position is ahead)
 //   cpu_percent       process CPU time over wall time while those 30 s play
@@ -68,6 +69,13 @@ void pump(const std::function<bool()>& until, int maxMs) {
     loop.exec();
 }
 
+// First 4-aligned offset at or after from of a frame that is not silence.
+int64_t firstSound(const std::string& recording, int64_t from) {
+    for (size_t at = size_t(std::max<int64_t>(from, 0)); at + 4 <= recording.size(); at += 4)
+        if (recording.compare(at, 4, std::string(4, '\0')) != 0) return int64_t(at);
+    return -1;
+}
+
 // First 4-aligned offset at or after from where the bytes of frames begin.
 int64_t find(const std::string& recording, const std::string& frames, int64_t from) {
     const std::string head = frames.substr(0, 256);
@@ -104,9 +112,12 @@ struct Player {
         out.SetBufferSize(4096);
         out.SetNumBuffers(50);
         out.SetTimeFormat(tfSample);
+        // As the window's stop handler: the next play opens the file afresh, so its range
+        // is not clamped against the previous one.
         out.OnStop = [this](TMMComponent*) {
             stopped = true;
             out.Close();
+            file.Wave()->Clear();
         };
     }
     void play(const std::string& path, int32_t start, int32_t end) {
@@ -137,7 +148,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         // --- Play to the first sample at the sink ---------------------------------------
-        std::vector<double> ours, theirs;
+        std::vector<double> ours, theirs, early;
         for (int i = 0; i < 5; ++i) {
             const int32_t start = 44100 * (2 + i);
             pump([] { return false; }, 400);
@@ -145,8 +156,11 @@ int main(int argc, char** argv) {
             p.play(wav, start, start + 22050);
             pump([&] { return p.stopped; }, 3000);
             pump([] { return false; }, 300);
-            const int64_t at = find(readAll(rec), data.substr(size_t(start) * 4, 4096), before);
-            if (at >= 0) ours.push_back(double(at - before) / kBytesPerSecond * 1000.0);
+            const std::string recording = readAll(rec);
+            const int64_t at = find(recording, data.substr(size_t(start) * 4, 4096), before);
+            if (at < 0) continue;
+            ours.push_back(double(at - before) / kBytesPerSecond * 1000.0);
+            early.push_back(double(at - firstSound(recording, before)) / kBytesPerSecond * 1000.0);
         }
         // paplay on the same bytes, started the same way (a new process: its start counts).
         const std::string piece = rec + ".piece.wav";
@@ -170,6 +184,7 @@ int main(int argc, char** argv) {
         }
         std::printf("latency_ms %.1f\n", median(ours));
         std::printf("paplay_latency_ms %.1f\n", median(theirs));
+        std::printf("early_sound_ms %.1f\n", early.empty() ? -1 : *std::max_element(early.begin(), early.end()));
 
         // --- The cursor against the sink over 30 s, and the CPU it costs ------------------
         struct Sample {

@@ -57,6 +57,7 @@ echo "$out"
 get() { echo "$out" | awk -v k="$1" '$1 == k { print $2 }'; }
 awk -v a="$(get latency_ms)" -v b="$(get paplay_latency_ms)" 'BEGIN {
   printf "Play to the first sample at the sink: %.0f ms (paplay %.0f ms, ratio %.2f; target < 100 ms)\n", a, b, (b > 0 ? a / b : 0) }'
+awk -v e="$(get early_sound_ms)" 'BEGIN { printf "sound heard before the selection starts: %.0f ms at most (target 0)\n", e }'
 awk -v m="$(get cursor_mean_ms)" -v x="$(get cursor_max_ms)" 'BEGIN {
   printf "position against the sink over 30 s: mean %+.0f ms, worst %.0f ms (target within 60 ms)\n", m, x }'
 awk -v c="$(get cpu_percent)" 'BEGIN { printf "CPU while playing: %.2f %% of one core (target < 5 %%)\n", c }'
