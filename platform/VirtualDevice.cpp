@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <thread>
 
@@ -46,12 +47,14 @@ private:
     void Run() {
         using clock = std::chrono::steady_clock;
         const auto start = clock::now();
+        // A stall comes after so much audio, not so much time: it never precedes the first
+        // render, however late the clock gets to run.
+        const uint64_t stallAt = stallMs_ >= 0 ? uint64_t(double(stallMs_) * rate_ / 1000) : UINT64_MAX;
         uint64_t consumed = 0;
         while (!quit_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             const double seconds = std::chrono::duration<double>(clock::now() - start).count();
-            if (stallMs_ >= 0 && seconds * 1000 >= double(stallMs_)) continue;
-            const uint64_t due = uint64_t(seconds * rate_ * speed_);
+            const uint64_t due = std::min(uint64_t(seconds * rate_ * speed_), stallAt);
             if (due > consumed) {
                 target_->Render(nullptr, uint32_t(std::min<uint64_t>(due - consumed, 1u << 24)), 0);
                 consumed = due;

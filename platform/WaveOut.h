@@ -8,8 +8,8 @@
 //   "virtual"                   one device driven by a clock: it consumes what is queued in
 //                               real time, or TESSIVO_AUDIO_SPEED times faster. For tests:
 //                               TESSIVO_AUDIO_COUNTER_BITS=n makes its sample counter wrap at
-//                               2^n, TESSIVO_AUDIO_STALL_MS=t makes it stop consuming t ms
-//                               after a start, as a lost sound server does.
+//                               2^n, TESSIVO_AUDIO_STALL_MS=t makes it stop consuming once
+//                               it has consumed t ms of audio, as a lost sound server does.
 //   "none"                      no device at all.
 //
 // Reports go either to a MessageWindow (CALLBACK_WINDOW: msg, wParam the handle, lParam the
