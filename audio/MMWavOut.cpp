@@ -1,6 +1,7 @@
 #include "audio/MMWavOut.h"
 
 #include "audio/MMUtils.h"
+#include "common/ScopeExit.h"
 #include "platform/MessageWindow.h"
 #include "platform/WaveOut.h"
 
@@ -182,6 +183,11 @@ void TMMWaveOut::RaiseError() noexcept {
     }
 }
 
+void TMMWaveOut::FailAndClose() noexcept {
+    RaiseError();
+    Close();
+}
+
 void TMMWaveOut::Error(const std::string& message) {
     RaiseError();
     throw EMMWaveOutError(message);
@@ -223,7 +229,13 @@ void TMMWaveOut::Open() {
     if (Has(wsOpened)) Close();
     if (Has(wsOpened) || closing_) return;
     closing_ = resetting_ = noMoreWrites_ = stopPosted_ = false;
-    try {
+    {
+        auto undo = ScopeExit([this] {
+            RaiseError();
+            state_ = wsOpened;
+            Close();
+            state_ = wsClosed;
+        });
         if (!CanPlay(deviceId_, PWaveFormat()))
             Error(WithPrefix("WaveOutOpen:", LibraryMessage(lmDeviceCantPlayFormat)));
         if (!window_)
@@ -240,12 +252,7 @@ void TMMWaveOut::Open() {
         handle_ = handle;
         if (!WaitUntil([this] { return Has(wsOpened); }, kOpenCloseRounds))
             Error(WithPrefix("WaveOutOpen:", LibraryMessage(lmUnableToOpenDevice)));
-    } catch (...) {
-        RaiseError();
-        state_ = wsOpened;
-        Close();
-        state_ = wsClosed;
-        throw;
+        undo.Dismiss();
     }
     if (OnOpen) OnOpen(this);
 }
@@ -282,38 +289,37 @@ void TMMWaveOut::Close() {
 // Start, pause, restart, stop, reset
 
 void TMMWaveOut::Start() {
-    try {
-        if (!Has(wsOpened)) Open();
-        if (Has(wsOpened) && !Has(wsPlaying)) {
-            {
-                std::lock_guard<std::mutex> lock(lock_);
-                bytesPlayed_ = positionOffset_ = loopStart_ = 0;
-                lastDevicePos_ = 0;
-                wrapCount_ = wrapBase_ = 0;
-                stopPending_ = resetting_ = noMoreWrites_ = stopPosted_ = false;
-            }
-            loopsRemaining_ = loopCount_;
-            inProgress_ = next_ = buffersInDevice_ = 0;
-            HourGlass hourGlass(showHourGlass_ && int64_t(BufferSize()) * numBuffers_ > kHourGlassBytes);
-            Check("WaveOutPause:", waveOutPause(handle_));
-            TMMCustomWaveOutComponent::Started();
-            queued_ = FillRing();
-            AddState(wsPlaying);
-            hourGlass.Restore();
-            if (queued_ == 0) {
-                TMMCustomWaveOutComponent::Stopped();
-                Error(WithPrefix("WaveOutStart:", LibraryMessage(lmUnableToStartDevice)));
-            }
-            if (!Has(wsPaused)) Check("WaveOutRestart:", waveOutRestart(handle_));
-            if (OnStart) OnStart(this);
-        }
-    } catch (...) {
+    auto undo = ScopeExit([this] {
         RaiseError();
         AddState(wsPlaying);
         Close();
         state_ = wsClosed;
-        throw;
+    });
+    if (!Has(wsOpened)) Open();
+    if (Has(wsOpened) && !Has(wsPlaying)) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            bytesPlayed_ = positionOffset_ = loopStart_ = 0;
+            lastDevicePos_ = 0;
+            wrapCount_ = wrapBase_ = 0;
+            stopPending_ = resetting_ = noMoreWrites_ = stopPosted_ = false;
+        }
+        loopsRemaining_ = loopCount_;
+        inProgress_ = next_ = buffersInDevice_ = 0;
+        HourGlass hourGlass(showHourGlass_ && int64_t(BufferSize()) * numBuffers_ > kHourGlassBytes);
+        Check("WaveOutPause:", waveOutPause(handle_));
+        TMMCustomWaveOutComponent::Started();
+        queued_ = FillRing();
+        AddState(wsPlaying);
+        hourGlass.Restore();
+        if (queued_ == 0) {
+            TMMCustomWaveOutComponent::Stopped();
+            Error(WithPrefix("WaveOutStart:", LibraryMessage(lmUnableToStartDevice)));
+        }
+        if (!Has(wsPaused)) Check("WaveOutRestart:", waveOutRestart(handle_));
+        if (OnStart) OnStart(this);
     }
+    undo.Dismiss();
 }
 
 int32_t TMMWaveOut::FillRing() {
@@ -341,120 +347,105 @@ int32_t TMMWaveOut::FillRing() {
 }
 
 void TMMWaveOut::Pause() {
-    try {
-        if (!Has(wsOpened)) Open();
-        if (Has(wsOpened) && !Has(wsPaused)) {
-            if (Has(wsPlaying)) {
-                std::lock_guard<std::mutex> lock(lock_);
-                Check("WaveOutPause:", waveOutPause(handle_));
-                AddState(wsPaused);
-                if (DrivenFromUpstream()) {
-                    positionOffset_ += DevicePosition();
-                    resetting_ = true;
-                    waveOutReset(handle_);
-                    next_ = buffersInDevice_ = 0;
-                }
-            }
+    auto undo = ScopeExit([this] { FailAndClose(); });
+    if (!Has(wsOpened)) Open();
+    if (Has(wsOpened) && !Has(wsPaused)) {
+        if (Has(wsPlaying)) {
+            std::lock_guard<std::mutex> lock(lock_);
+            Check("WaveOutPause:", waveOutPause(handle_));
             AddState(wsPaused);
-            TMMCustomWaveOutComponent::Paused();
-            if (OnPause) OnPause(this);
+            if (DrivenFromUpstream()) {
+                positionOffset_ += DevicePosition();
+                resetting_ = true;
+                waveOutReset(handle_);
+                next_ = buffersInDevice_ = 0;
+            }
         }
-    } catch (...) {
-        RaiseError();
-        Close();
-        throw;
+        AddState(wsPaused);
+        TMMCustomWaveOutComponent::Paused();
+        if (OnPause) OnPause(this);
     }
+    undo.Dismiss();
 }
 
 void TMMWaveOut::Restart() {
-    try {
-        if (!Has(wsPlaying) || !Has(wsPaused)) return;
-        resetting_ = false;
-        TMMCustomWaveOutComponent::Restarted();
-        Check("WaveOutRestart:", waveOutRestart(handle_));
-        RemoveState(wsPaused);
-        if (OnRestart) OnRestart(this);
-    } catch (...) {
-        RaiseError();
-        Close();
-        throw;
-    }
+    if (!Has(wsPlaying) || !Has(wsPaused)) return;
+    auto undo = ScopeExit([this] { FailAndClose(); });
+    resetting_ = false;
+    TMMCustomWaveOutComponent::Restarted();
+    Check("WaveOutRestart:", waveOutRestart(handle_));
+    RemoveState(wsPaused);
+    if (OnRestart) OnRestart(this);
+    undo.Dismiss();
 }
 
 void TMMWaveOut::Stop() {
     if (!Has(wsPlaying | wsPaused)) return;
-    try {
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            noMoreWrites_ = true;
-            resetting_ = true;
-        }
-        wrapCount_ = wrapBase_ = 0;
-        const MMRESULT r = waveOutReset(handle_);
-        lastError_ = r;
-        if (r > 0) DeviceError("WaveOutReset:", r);
-        if (inProgress_ > 0) {
-            stopPending_ = true;  // the last completion posts the stop again
-            return;
-        }
-        RemoveState(wsPlaying | wsPaused);
-        WaitUntil([this] { return buffersInDevice_ <= 0; }, kOpenCloseRounds);
-        TMMCustomWaveOutComponent::Stopped();
-        for (int32_t i = 0; i < queued_; ++i) {
-            PMMWaveHdr h = ring_[i];
-            if (!h) continue;
-            for (int32_t n = 0; n < kDoneChecks && !IsDone(h) && InDevice(h); ++n) std::this_thread::yield();
-            std::atomic_ref<uint32_t>(h->wh.dwFlags).fetch_or(WHDR_DONE);
-            waveOutUnprepareHeader(handle_, Wh(h), sizeof(WAVEHDR));
-        }
-        for (PMMWaveHdr& h : ring_) {
-            void* p = h;
-            allocator_.FreeBuffer(p);
-            h = nullptr;
-        }
-        queued_ = buffersInDevice_ = next_ = 0;
-        stopPending_ = false;
-        if (!Destroying() && OnStop) OnStop(this);
-        if (closePending_) Close();
-    } catch (...) {
-        RaiseError();
-        Close();
-        throw;
+    auto undo = ScopeExit([this] { FailAndClose(); });
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        noMoreWrites_ = true;
+        resetting_ = true;
     }
+    wrapCount_ = wrapBase_ = 0;
+    const MMRESULT r = waveOutReset(handle_);
+    lastError_ = r;
+    if (r > 0) DeviceError("WaveOutReset:", r);
+    if (inProgress_ > 0) {
+        stopPending_ = true;  // the last completion posts the stop again
+        undo.Dismiss();
+        return;
+    }
+    RemoveState(wsPlaying | wsPaused);
+    WaitUntil([this] { return buffersInDevice_ <= 0; }, kOpenCloseRounds);
+    TMMCustomWaveOutComponent::Stopped();
+    for (int32_t i = 0; i < queued_; ++i) {
+        PMMWaveHdr h = ring_[i];
+        if (!h) continue;
+        for (int32_t n = 0; n < kDoneChecks && !IsDone(h) && InDevice(h); ++n) std::this_thread::yield();
+        std::atomic_ref<uint32_t>(h->wh.dwFlags).fetch_or(WHDR_DONE);
+        waveOutUnprepareHeader(handle_, Wh(h), sizeof(WAVEHDR));
+    }
+    for (PMMWaveHdr& h : ring_) {
+        void* p = h;
+        allocator_.FreeBuffer(p);
+        h = nullptr;
+    }
+    queued_ = buffersInDevice_ = next_ = 0;
+    stopPending_ = false;
+    if (!Destroying() && OnStop) OnStop(this);
+    if (closePending_) Close();
+    undo.Dismiss();
 }
 
 void TMMWaveOut::Reset() {
     if (!Has(wsPlaying | wsPaused) || resetting_) return;
-    try {
-        resetting_ = true;
-        Check("WaveOutPause:", waveOutPause(handle_));
-        // Reports not yet processed belong to buffers the device no longer holds.
-        buffersInDevice_ -= int32_t(window_->RemovePending(MM_WOM_DONE));
-        if (buffersInDevice_ <= 0) {
-            buffersInDevice_ = 0;
-            resetting_ = false;
-        }
-        Check("WaveOutReset:", waveOutReset(handle_));
-        WaitUntil([this] { return !resetting_; }, kResetRounds);
+    auto undo = ScopeExit([this] { FailAndClose(); });
+    resetting_ = true;
+    Check("WaveOutPause:", waveOutPause(handle_));
+    // Reports not yet processed belong to buffers the device no longer holds.
+    buffersInDevice_ -= int32_t(window_->RemovePending(MM_WOM_DONE));
+    if (buffersInDevice_ <= 0) {
+        buffersInDevice_ = 0;
         resetting_ = false;
-        Check("WaveOutRestart:", waveOutRestart(handle_));
-        Check("WaveOutPause:", waveOutPause(handle_));
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            next_ = buffersInDevice_ = 0;
-            positionOffset_ = loopStart_ = 0;
-            lastDevicePos_ = 0;
-            wrapCount_ = wrapBase_ = 0;
-        }
-        TMMCustomWaveOutComponent::StreamReset();
-        queued_ = FillRing();
-        if (!Has(wsPaused)) Check("WaveOutRestart:", waveOutRestart(handle_));
-        if (queued_ == 0) Stop();
-    } catch (...) {
-        RaiseError();
-        Close();
-        throw;
     }
+    Check("WaveOutReset:", waveOutReset(handle_));
+    WaitUntil([this] { return !resetting_; }, kResetRounds);
+    resetting_ = false;
+    Check("WaveOutRestart:", waveOutRestart(handle_));
+    Check("WaveOutPause:", waveOutPause(handle_));
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        next_ = buffersInDevice_ = 0;
+        positionOffset_ = loopStart_ = 0;
+        lastDevicePos_ = 0;
+        wrapCount_ = wrapBase_ = 0;
+    }
+    TMMCustomWaveOutComponent::StreamReset();
+    queued_ = FillRing();
+    if (!Has(wsPaused)) Check("WaveOutRestart:", waveOutRestart(handle_));
+    if (queued_ == 0) Stop();
+    undo.Dismiss();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -536,19 +527,16 @@ int64_t TMMWaveOut::GetPosition() {
 
 void TMMWaveOut::WindowProc(uint32_t msg, uintptr_t wParam, intptr_t) {
     if (!handle_ || wParam != reinterpret_cast<uintptr_t>(handle_)) return;
-    try {
-        switch (msg) {
-        case MM_WOM_OPEN: state_ = wsOpened; break;
-        case MM_WOM_CLOSE: state_ = wsClosed; break;
-        case MM_WOM_DONE: BufferDone(); break;
-        case MM_STOPMESSAGE: Stop(); break;
-        default: break;
-        }
-    } catch (...) {
-        RaiseError();
-        Close();
-        throw;  // to the application's handler
+    // A failure goes on to the application's handler once the device is closed.
+    auto undo = ScopeExit([this] { FailAndClose(); });
+    switch (msg) {
+    case MM_WOM_OPEN: state_ = wsOpened; break;
+    case MM_WOM_CLOSE: state_ = wsClosed; break;
+    case MM_WOM_DONE: BufferDone(); break;
+    case MM_STOPMESSAGE: Stop(); break;
+    default: break;
     }
+    undo.Dismiss();
 }
 
 void TMMWaveOut::BufferDone() {
@@ -579,31 +567,28 @@ void TMMWaveOut::ProcessCompletion() {
         header->wh.dwBytesRecorded = header->dwSavedBytesRecorded;
         header->lpNextHdr = ring_[next_];
         ring_[next_]->wh.dwBytesRecorded = ring_[next_]->dwSavedBytesRecorded;
-        try {
-            TMMCustomWaveOutComponent::BufferReady(header);
+        auto raise = ScopeExit([this] { RaiseError(); });
+        TMMCustomWaveOutComponent::BufferReady(header);
 
-            const uint32_t p = TrackedDevicePosition();
+        const uint32_t p = TrackedDevicePosition();
 
-            if (moreBuffers_ && !stopPending_) {
-                if (looping_ && header->dwLooped) {
-                    {
-                        std::lock_guard<std::mutex> lock(lock_);
-                        loopStart_ = p;
-                    }
-                    header->dwLooped = 0;
-                    TMMCustomWaveOutComponent::Looped();
-                    if (OnLooping) OnLooping(this);
+        if (moreBuffers_ && !stopPending_) {
+            if (looping_ && header->dwLooped) {
+                {
+                    std::lock_guard<std::mutex> lock(lock_);
+                    loopStart_ = p;
                 }
-                for (int32_t n = 0; n < kDoneChecks && !IsDone(header); ++n)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                bool more = false;
-                if (LoadBuffer(header, more) <= 0 && !stopPending_) Error(LibraryMessage(lmErrorFillingBuffer));
-                if (!stopPending_) WriteBuffer(header);
+                header->dwLooped = 0;
+                TMMCustomWaveOutComponent::Looped();
+                if (OnLooping) OnLooping(this);
             }
-        } catch (...) {
-            RaiseError();
-            throw;
+            for (int32_t n = 0; n < kDoneChecks && !IsDone(header); ++n)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            bool more = false;
+            if (LoadBuffer(header, more) <= 0 && !stopPending_) Error(LibraryMessage(lmErrorFillingBuffer));
+            if (!stopPending_) WriteBuffer(header);
         }
+        raise.Dismiss();
     } catch (...) {
         error = std::current_exception();
     }

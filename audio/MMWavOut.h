@@ -161,6 +161,8 @@ private:
     void RemoveState(uint32_t flags) { state_.fetch_and(~flags); }
     // Raises OnError, swallowing what a handler throws.
     void RaiseError() noexcept;
+    // The rollback of a failed operation: OnError, then close.
+    void FailAndClose() noexcept;
     [[noreturn]] void DeviceError(const char* prefix, uint32_t result);
     void Check(const char* prefix, uint32_t result);
     void WindowProc(uint32_t msg, uintptr_t wParam, intptr_t lParam);
