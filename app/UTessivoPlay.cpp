@@ -101,7 +101,10 @@ void TFrmTessivo::PlayBtnClick() {
                 PlayBtn->SetDown(false);
                 return;
             }
+            // Opened afresh, as after a stop: a range left by a play that failed to open the
+            // device would clamp the new start to its end.
             TMMWave* wave = TempFile->Wave();
+            wave->Clear();
             wave->SetFileName(MMWaveFile1->Wave()->FileName());
             wave->SetStartPosition(state_.SelStart);
             wave->SetEndPosition(state_.SelEnd);

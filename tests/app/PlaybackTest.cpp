@@ -266,6 +266,25 @@ TEST_F(PlaybackTest, ALostDeviceStopsWithOneMessageAndPlayWorksAgain) {
     EXPECT_TRUE(w->State().Playing);
 }
 
+// A play that failed to open the device leaves its range in the playback file; the next play
+// must still play its own selection, not the stretch from the old range's end.
+TEST_F(PlaybackTest, APlayAfterAFailedOpenPlaysItsOwnSelection) {
+    TFrmTessivo* w = load(441000, "20");
+    select(w, 1000, 2000);
+    {
+        testutil::ScopedEnv none{{"TESSIVO_AUDIO_DEVICE", "none"}};
+        QTest::mouseClick(button(w, "PlayBtn"), Qt::LeftButton);
+    }
+    ASSERT_FALSE(w->State().Playing);
+    ASSERT_NE(messages(), "");
+    select(w, 300000, 310000);
+    QTest::mouseClick(button(w, "PlayBtn"), Qt::LeftButton);
+    ASSERT_TRUE(w->State().Playing);
+    EXPECT_EQ(w->PlaybackFile()->Wave()->StartPosition(), 300000);
+    EXPECT_EQ(w->PlaybackFile()->Wave()->EndPosition(), 310000);
+    EXPECT_TRUE(waitStopped(w));
+}
+
 TEST_F(PlaybackTest, WithoutADeviceThePlayButtonsStayDisabled) {
     testutil::ScopedEnv none{{"TESSIVO_AUDIO_DEVICE", "none"}};
     TFrmTessivo* w = load(44100);
