@@ -5,8 +5,10 @@
 // with it shown and no modal dialog open (the first load done), and writes the line
 // "tessivo: window shown" to the standard error at that moment. With TESSIVO_PLAY=1 as well,
 // Play is pressed at that moment (the selection is the whole file) and "tessivo: playing" is
-// written when playback runs.
+// written when playback runs. TESSIVO_CONTROL_DUMP (app/ControlDump.h) keeps a file describing
+// the controls on the screen for tests that drive the program on a display.
 #include "app/Application.h"
+#include "app/ControlDump.h"
 #include "app/UTessivo.h"
 #include "platform/FileNames.h"
 #include "platform/TerminationSignals.h"
@@ -50,6 +52,7 @@ void armAutoClose(TFrmTessivo* window) {
 int main(int argc, char** argv) {
     TTessivoApplication app(argc, argv);
     SetUpApplication();
+    StartControlDump();  // before the window: its first load runs the import dialog
 
     // The window frees itself when it closes (FormClose); until then the application owns it.
     // The arguments as the bytes given: a file name need not be valid UTF-8.

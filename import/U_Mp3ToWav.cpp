@@ -48,6 +48,7 @@ QString TempWavFileName(const QString& folder) {
 
 TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName("FrmMp3ToWav");
     setWindowTitle("MP3ToWave");
     setModal(true);
     setFixedSize(225, 62);
@@ -60,6 +61,7 @@ TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     setAutoFillBackground(true);
 
     Panel1 = new TMMPanel(this);
+    Panel1->setObjectName("Panel1");
     Panel1->Bevel()->SetBevelOuter(bvRaised);
     Panel1->Bevel()->SetBevelInner(bvRaised);
     Panel1->Bevel()->SetBevelOuterWidth(2);
@@ -68,6 +70,7 @@ TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     Panel1->SetAlign(alClient);
 
     Label1 = new QLabel(QString::fromUtf8("Aguarde Importando Arquivo"), Panel1);
+    Label1->setObjectName("Label1");
     Label1->setGeometry(15, 10, 199, 16);
     QFont bold = font;
     bold.setPointSize(10);
@@ -75,6 +78,7 @@ TFrmMp3ToWav::TFrmMp3ToWav(QWidget* parent)
     Label1->setFont(FitFont(bold, Label1->text(), Label1->contentsRect().width()));
 
     Gauge = new TMMGauge(Panel1);
+    Gauge->setObjectName("Gauge");
     Gauge->SetBounds(8, 30, 206, 20);
     Gauge->SetKind(gkHorizontalBar);
     Gauge->SetMinValue(0);

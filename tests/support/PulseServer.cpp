@@ -90,6 +90,12 @@ bool PulseServer::StartRecording() {
     return false;
 }
 
+uint64_t PulseServer::RecordedBytes() const {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(dir_.file("recording.raw"), ec);
+    return ec ? 0 : uint64_t(n);
+}
+
 std::string PulseServer::StopRecording() {
     if (recorder_ <= 0) return {};
     ::kill(recorder_, SIGINT);

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,8 @@ public:
 
     // Records the sink's monitor (raw s16le stereo) until StopRecording, which returns the bytes.
     bool StartRecording();
+    // Bytes recorded so far.
+    uint64_t RecordedBytes() const;
     std::string StopRecording();
 
 private:
