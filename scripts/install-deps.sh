@@ -18,6 +18,8 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins
   # running the window without a display, and its font
   xvfb xauth fonts-dejavu-core
+  # the end-to-end road: real input events on the private X server, and its pictures
+  xdotool libx11-dev
 )
 
 missing=()
