@@ -6,8 +6,10 @@
 //   latency_ms        Play to the first selection sample in the recording (median of 5)
 //   paplay_latency_ms the same for paplay started on the same bytes (reference)
 //   early_sound_ms    the most sound heard before the selection's first sample (other audio)
-//   cursor_mean_ms, cursor_max_ms  the output's position against the frames recorded so far,
+//   cursor_mean_ms, cursor_max_ms  the output's position against the selection frame the
+//                     sink had reached (found by content: what the recording held last),
 //                     every 50 ms over a 30 s selection (positive: the position is ahead)
+//   dropout_ms        silence the sink inserted inside those 30 s (the stream ran dry)
 //   cpu_percent       process CPU time over wall time while those 30 s play
 //   rss_first_mb, rss_max_mb, rss_last_mb  resident memory while LONG.wav plays through on
 //                     the virtual device at 100 times real time
@@ -203,13 +205,24 @@ int main(int argc, char** argv) {
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double cpu = cpuSeconds() - cpu0;
         pump([] { return false; }, 300);
-        const int64_t first = find(readAll(rec), data.substr(size_t(start) * 4, 4096), before);
+        const std::string recording = readAll(rec);
+        const std::string selection = data.substr(size_t(start) * 4, size_t(44100) * 30 * 4);
+        const int64_t first = find(recording, selection.substr(0, 4096), before);
+        const int64_t last = find(recording, selection.substr(selection.size() - 4096), first);
         double sum = 0, worst = 0;
         int n = 0;
         for (const Sample& s : samples) {
-            const int64_t heard = (s.recorded - first) / 4;
-            if (first < 0 || heard <= 0 || s.position <= 0) continue;  // not started at the sink yet
-            const double diff = double(s.position - heard) / 44.1;
+            // The frame of the selection the sink had played when the sample was taken: where
+            // the last recorded bytes stand in it, looked for within 2 s of the bytes' count
+            // (silence the sink inserted makes the two differ).
+            const int64_t end = s.recorded - s.recorded % 4;
+            if (first < 0 || end - first < 1024 || s.position <= 0) continue;  // not started yet
+            const std::string tail = recording.substr(size_t(end - 1024), 1024);
+            if (tail.find_first_not_of('\0') == std::string::npos) continue;  // a gap is playing
+            const int64_t from = std::max<int64_t>(0, end - first - 1024 - 2 * int64_t(kBytesPerSecond));
+            const int64_t at = find(selection, tail, from);
+            if (at < 0 || at - from > 4 * int64_t(kBytesPerSecond)) continue;
+            const double diff = double(s.position - (at + 1024) / 4) / 44.1;
             sum += diff;
             worst = std::max(worst, std::abs(diff));
             ++n;
@@ -217,6 +230,9 @@ int main(int argc, char** argv) {
         std::printf("cursor_samples %d\n", n);
         std::printf("cursor_mean_ms %.1f\n", n ? sum / n : -1.0);
         std::printf("cursor_max_ms %.1f\n", n ? worst : -1.0);
+        std::printf("dropout_ms %.1f\n", first >= 0 && last >= 0
+                                              ? double(last + 4096 - first - int64_t(selection.size())) / kBytesPerSecond * 1000.0
+                                              : -1.0);
         std::printf("cpu_percent %.2f\n", cpu / wall * 100.0);
     }
 

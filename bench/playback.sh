@@ -60,6 +60,7 @@ awk -v a="$(get latency_ms)" -v b="$(get paplay_latency_ms)" 'BEGIN {
 awk -v e="$(get early_sound_ms)" 'BEGIN { printf "sound heard before the selection starts: %.0f ms at most (target 0)\n", e }'
 awk -v m="$(get cursor_mean_ms)" -v x="$(get cursor_max_ms)" 'BEGIN {
   printf "position against the sink over 30 s: mean %+.0f ms, worst %.0f ms (target within 60 ms)\n", m, x }'
+awk -v d="$(get dropout_ms)" 'BEGIN { printf "silence the sink inserted in those 30 s: %.0f ms (the stream ran dry; target 0)\n", d }'
 awk -v c="$(get cpu_percent)" 'BEGIN { printf "CPU while playing: %.2f %% of one core (target < 5 %%)\n", c }'
 awk -v a="$(get rss_first_mb)" -v m="$(get rss_max_mb)" -v l="$(get rss_last_mb)" -v n="$(get long_file_minutes)" 'BEGIN {
   printf "memory while a %.0f-minute file plays through: %.1f MB first, %.1f MB at most, %.1f MB last (target flat)\n", n, a, m, l }'
