@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev libpng-dev zlib1g-dev libmpg123-dev portaudio19-dev
+  libebur128-dev  # loudness of the suggested markers
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-common firebird3.0-utils
   firebird3.0-server  # its server binary: the catalogue tests start it by hand on 127.0.0.1
   libgtest-dev libgmock-dev

@@ -75,7 +75,6 @@ int RunImport(const std::vector<std::string>& args) {
     }
     const std::string input = parsed.positional[0];
     const std::string output = parsed.positional[1];
-    std::error_code ec;
     if (const std::string problem = InputFileProblem(input); !problem.empty()) {
         ToolError(problem);
         return ExitFailure;
@@ -85,71 +84,14 @@ int RunImport(const std::vector<std::string>& args) {
         return ExitFailure;
     }
 
-    // The trigger hands its stop to the main thread's event loop.
-    static int argc = 1;
-    static char name[] = "tessivo-tool";
-    static char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
-
     ProgressBar bar(!parsed.flags.count("--quiet") && isatty(STDOUT_FILENO));
-    QEventLoop loop;
-    bool writeError = false;
-    std::string failure;
-
-    auto audio = std::make_unique<TMMAudioFile>();
-    auto trigger = std::make_unique<TMMTrigger>();
-    auto wave = std::make_unique<TMMWaveFile>();
-    try {
-        audio->SetMpegTrailingHeader(0);
-        audio->SetFileName(input);
-    } catch (const std::exception& e) {
-        ToolError(input + ": " + OneLine(e.what()));
-        return ExitFailure;
-    }
-    // OUT.wav is replaced whatever it held before.
-    std::filesystem::remove(output, ec);
-    wave->Wave()->SetFileMustExist(false);
-    wave->Wave()->SetFileName(output);
-    audio->SetOutput(trigger.get());
-    trigger->SetOutput(wave.get());
-    trigger->SetBufferSize(kImportBufferSize);
-
-    const int64_t length = audio->Length();
-    TMMAudioFile* reader = audio.get();
-    trigger->OnBufferReady = [&bar, reader, length](TMMComponent*, PMMWaveHdr) {
-        if (length > 0) bar.Show(int(std::lrint(double(int64_t(reader->Position()) * 100) / double(length))));
-    };
-    TMMTrigger* pump = trigger.get();
-    wave->OnWriteError = [&writeError, pump](TMMComponent*) {
-        writeError = true;
-        if (pump->IsTriggerStarted()) pump->Stop();
-    };
-    trigger->OnStop = [&loop](TMMComponent*) { loop.quit(); };
-
-    try {
-        trigger->Start();
-    } catch (const std::exception& e) {
-        bar.Clear();
-        ToolError(input + ": " + OneLine(e.what()));
-        return ExitFailure;
-    }
-    loop.exec();
-    trigger->Close();  // finishes OUT.wav
+    const std::string failure = ImportAudioFile(input, output, [&bar](int percent) { bar.Show(percent); });
     bar.Clear();
-
-    if (trigger->WorkerFailed()) failure = input + ": " + OneLine(trigger->WorkerError());
-    else if (writeError || wave->WriteFailed()) failure = output + ": could not be written completely (disk full or write error)";
     if (!failure.empty()) {
-        trigger.reset();
-        wave.reset();
-        std::filesystem::remove(output, ec);
         ToolError(failure);
         return ExitFailure;
     }
 
-    trigger.reset();
-    wave.reset();
     TWaveIORecordPtr record;
     if (WaveIOOpen(output, WAVE_FORMTYPE, WIOF_DISKFILE, record) != WIOERR_NOERROR) {
         ToolError(output + ": the written file cannot be read back");
@@ -170,3 +112,62 @@ const bool registered = RegisterToolCommand(
      RunImport});
 
 }  // namespace
+
+std::string ImportAudioFile(const std::string& input, const std::string& output,
+                            const std::function<void(int)>& progress) {
+    // The trigger hands its stop to the main thread's event loop.
+    static int argc = 1;
+    static char name[] = "tessivo-tool";
+    static char* argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+
+    QEventLoop loop;
+    bool writeError = false;
+    std::error_code ec;
+
+    auto audio = std::make_unique<TMMAudioFile>();
+    auto trigger = std::make_unique<TMMTrigger>();
+    auto wave = std::make_unique<TMMWaveFile>();
+    try {
+        audio->SetMpegTrailingHeader(0);
+        audio->SetFileName(input);
+    } catch (const std::exception& e) {
+        return input + ": " + OneLine(e.what());
+    }
+    // OUT.wav is replaced whatever it held before.
+    std::filesystem::remove(output, ec);
+    wave->Wave()->SetFileMustExist(false);
+    wave->Wave()->SetFileName(output);
+    audio->SetOutput(trigger.get());
+    trigger->SetOutput(wave.get());
+    trigger->SetBufferSize(kImportBufferSize);
+
+    const int64_t length = audio->Length();
+    TMMAudioFile* reader = audio.get();
+    trigger->OnBufferReady = [&progress, reader, length](TMMComponent*, PMMWaveHdr) {
+        if (progress && length > 0) progress(int(std::lrint(double(int64_t(reader->Position()) * 100) / double(length))));
+    };
+    TMMTrigger* pump = trigger.get();
+    wave->OnWriteError = [&writeError, pump](TMMComponent*) {
+        writeError = true;
+        if (pump->IsTriggerStarted()) pump->Stop();
+    };
+    trigger->OnStop = [&loop](TMMComponent*) { loop.quit(); };
+
+    try {
+        trigger->Start();
+    } catch (const std::exception& e) {
+        return input + ": " + OneLine(e.what());
+    }
+    loop.exec();
+    trigger->Close();  // finishes OUT.wav
+
+    std::string failure;
+    if (trigger->WorkerFailed()) failure = input + ": " + OneLine(trigger->WorkerError());
+    else if (writeError || wave->WriteFailed()) failure = output + ": could not be written completely (disk full or write error)";
+    trigger.reset();
+    wave.reset();
+    if (!failure.empty()) std::filesystem::remove(output, ec);
+    return failure;
+}

@@ -44,6 +44,12 @@ std::string InputFileProblem(const std::string& path);
 // True when the argument asks for help.
 bool IsHelpOption(const std::string& arg);
 
+// Converts an MP3 or wave file into the PCM wave the editor would show (its import chain, no
+// dialog), replacing output; progress gets percentages when given. Returns empty on success,
+// else the one-line reason (output is then removed).
+std::string ImportAudioFile(const std::string& input, const std::string& output,
+                            const std::function<void(int percent)>& progress = {});
+
 // The arguments of one command, split by ParseToolArgs.
 struct ToolArgs {
     std::vector<std::string> positional;
