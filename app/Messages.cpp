@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,28 @@ void showBox(QMessageBox::Icon icon, const QString& kind, const QString& text, Q
 }
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(const QString& text, const QString& yes, const QString& no,
+                                             QWidget* parent) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QApplication::applicationName(), text,
+                                             QMessageBox::NoButton, parent);
+    box->addButton(yes, QMessageBox::YesRole);
+    QPushButton* back = box->addButton(no, QMessageBox::NoRole);
+    box->setDefaultButton(back);
+    box->setEscapeButton(back);
+    return box;
+}
+
+bool AskMessage(const QString& text, const QString& yes, const QString& no, QWidget* parent) {
+    if (const char* target = logTarget()) {
+        writeToLog(target, "question", text + " [" + yes + "|" + no + "]");
+        const char* answer = std::getenv("TESSIVO_MESSAGE_ANSWER");
+        return answer && QString::fromUtf8(answer) == yes;
+    }
+    const std::unique_ptr<QMessageBox> box = MakeQuestionBox(text, yes, no, parent);
+    box->exec();
+    return box->buttonRole(box->clickedButton()) == QMessageBox::YesRole;
+}
 
 bool MessagesRedirected() { return logTarget() != nullptr; }
 

@@ -8,6 +8,9 @@
 
 #include <QString>
 
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 // The plain information box (title: the application's title, one OK button).
@@ -15,6 +18,14 @@ void ShowMessage(const QString& text, QWidget* parent = nullptr);
 
 // The application's default error box for an exception that no handler caught.
 void ShowErrorBox(const QString& text, QWidget* parent = nullptr);
+
+// A question with two buttons; true when the first (yes) is chosen. The box opens on the second,
+// the safe one, which Esc also chooses. Redirected, the line "question: TEXT [YES|NO]" is written
+// and the answer is the button whose caption TESSIVO_MESSAGE_ANSWER holds (the second otherwise).
+bool AskMessage(const QString& text, const QString& yes, const QString& no, QWidget* parent = nullptr);
+// The box AskMessage shows (for pictures of it); Yes is the first button's role, No the second's.
+std::unique_ptr<QMessageBox> MakeQuestionBox(const QString& text, const QString& yes, const QString& no,
+                                             QWidget* parent = nullptr);
 
 // True when TESSIVO_MESSAGE_LOG is set and boxes are written instead of shown.
 bool MessagesRedirected();

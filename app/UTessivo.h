@@ -53,6 +53,9 @@ extern const char* const SArquivoNaoEncontrado;  // "O arquivo do áudio selecio
 extern const char* const SFalhaMarcacoes;        // the save's failure message
 extern const char* const SCarimboAdicionado;     // "Vinheta de carimbo adicionada com sucesso"
 extern const char* const SComentarioAdicionado;  // "Comentário adicionado com sucesso."
+extern const char* const SOrdemMarcacoes;        // heads the list of markers out of order at a save
+extern const char* const SGravarAssimMesmo;      // "Gravar assim mesmo": save all the same
+extern const char* const SVoltar;                // "Voltar": back to the markers
 
 class TFrmTessivo : public QWidget {
     Q_OBJECT
@@ -169,6 +172,12 @@ public:
     void btnGravarMarcacoesClick();
     // Loads the file again: the markers as stored.
     void btnCancelarMarcacoesClick();
+    // The problems of the markers the save would write (order, stamp, past the audio, texts
+    // that are no time), in Portuguese; empty when all is well.
+    QStringList MarkerProblems() const;
+    // Lists the problems and asks "Gravar assim mesmo" or "Voltar"; true when there are none
+    // or the operator saves all the same.
+    bool ConfirmMarkerOrder();
     // AudioPath and the nine marker texts emptied.
     void ClearMarkerTexts();
     // Thousandths of the frame of a marker time text in the loaded format (its whole seconds

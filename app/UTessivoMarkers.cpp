@@ -11,6 +11,7 @@
 #include "audio/MMWave.h"
 #include "display/MMOscope.h"
 #include "platform/FileNames.h"
+#include "tags/MarkerOrder.h"
 #include "tags/U_Funcoes.h"
 
 #include <QFileInfo>
@@ -22,6 +23,9 @@
 
 const char* const SFalhaMarcacoes =
     "Não possível efetuar as marcações. O áudio pode estar sendo utilizado por outro processo.";
+const char* const SOrdemMarcacoes = "As marcações estão fora de ordem:";
+const char* const SGravarAssimMesmo = "Gravar assim mesmo";
+const char* const SVoltar = "Voltar";
 
 // One row of the marker column: its edit, the marker text it sets, the value read from the
 // file that a clear must empty too (the writer falls back on it), and whether the row takes
@@ -151,8 +155,31 @@ void TFrmTessivo::ClearMarkerTexts() {
         t->clear();
 }
 
+QStringList TFrmTessivo::MarkerProblems() const {
+    const TEditorState& s = state_;
+    const TMarkerTexts given{s.StartText.toStdString(),       s.IntroText.toStdString(),
+                             s.ChorusStartText.toStdString(), s.ChorusEndText.toStdString(),
+                             s.MixText.toStdString(),         s.EndText.toStdString(),
+                             s.StampTimeText.toStdString()};
+    const WAVEFORMATEX* format = MMWaveFile1->Wave()->PWaveFormat();
+    const int64_t audioMs = s.Loaded && format ? SamplesToMs64(format, s.TotalSamples) : -1;
+    QStringList problems;
+    for (const std::string& p : MarkerOrderProblems(MarkersToWrite(given, FileInfo), audioMs))
+        problems << QString::fromStdString(p);
+    return problems;
+}
+
+bool TFrmTessivo::ConfirmMarkerOrder() {
+    const QStringList problems = MarkerProblems();
+    if (problems.isEmpty()) return true;
+    return AskMessage(QString::fromUtf8(SOrdemMarcacoes) + "\n\n" + problems.join('\n'),
+                      QString::fromUtf8(SGravarAssimMesmo), QString::fromUtf8(SVoltar), this);
+}
+
 void TFrmTessivo::btnGravarMarcacoesClick() {
     if (!state_.Loaded) return;
+    // Markers out of order are written only when the operator says so.
+    if (!ConfirmMarkerOrder()) return;
     const TEditorState& s = state_;
     // The writer empties the values read from the file even when it fails; they are put back
     // then, so that a retry writes the same tag as the first attempt would have.

@@ -2,7 +2,11 @@
 #include "tools/ToolCommand.h"
 
 #include "tags/ID3v2.h"
+#include "tags/MPEGaudio.h"
+#include "tags/MarkerOrder.h"
 #include "tags/U_Funcoes.h"
+
+#include <cmath>
 
 #include <filesystem>
 #include <iostream>
@@ -169,7 +173,7 @@ int Write(const std::vector<std::string>& args) {
     std::set<std::string> valued = {"--clear"};
     for (const MarkerOption& m : MarkerOptions()) valued.insert(m.option);
     ToolArgs a;
-    if (const std::string err = ParseToolArgs(args, {}, valued, a); !err.empty()) {
+    if (const std::string err = ParseToolArgs(args, {"--check"}, valued, a); !err.empty()) {
         ToolError("write: " + err);
         return ExitUsage;
     }
@@ -207,6 +211,17 @@ int Write(const std::vector<std::string>& args) {
         const auto it = value.find(option);
         return it == value.end() ? std::string() : it->second;
     };
+    if (a.flags.count("--check")) {
+        const TMarkerTexts given{arg("--start"), arg("--intro"), arg("--chorus-start"), arg("--chorus-end"),
+                                 arg("--mix"), arg("--end"), arg("--stamp-time")};
+        const int64_t audioMs = MpegInfo && MpegInfo->Valid() ? std::llround(MpegInfo->Duration() * 1000) : -1;
+        const std::vector<std::string> problems = MarkerOrderProblems(MarkersToWrite(given, FileInfo), audioMs);
+        if (!problems.empty()) {
+            FreeAudioInfo("MP3");
+            for (const std::string& p : problems) std::cout << OneLine(p) << "\n";
+            return ExitCheck;
+        }
+    }
     const std::string e;
     bool ok = false;
     try {
@@ -244,12 +259,15 @@ const bool registered =
     RegisterToolCommand(
         {"write",
          "write FILE [--comment TEXT] [--intro T] [--stamp-time T] [--stamp-file F] [--start T] [--end T]\n"
-         "                    [--chorus-start T] [--chorus-end T] [--mix T] [--clear NAME]...",
+         "                    [--chorus-start T] [--chorus-end T] [--mix T] [--clear NAME]... [--check]",
          "writes the markers into the file's ID3v2 tag exactly as the editor's save does; every\n"
          "  marker not given keeps the value read from the file. T is a marker time text such as\n"
          "  1:23.456, F the stamp jingle's folder and file. --clear NAME removes a marker (comment,\n"
          "  intro, stamp, start, end, chorus-start, chorus-end or mix; stamp removes both stamp\n"
-         "  frames) unless the same command gives it a new value. Options may be repeated.",
+         "  frames) unless the same command gives it a new value. Options may be repeated. --check first\n"
+         "  checks the markers that would be written (start <= intro <= chorus start < chorus end <= mix\n"
+         "  <= end, the stamp between start and end, nothing past the end of the audio, every text a\n"
+         "  time) and, when any is wrong, prints one line per problem and exits 3 without writing.",
          Write});
 
 }  // namespace

@@ -40,7 +40,8 @@ void PrintUsage(const std::string& command) {
     std::cout << "  tessivo-tool --help\n";
     for (const ToolCommand& c : ToolCommands())
         if (command.empty() || c.name == command) std::cout << "\n" << c.name << ": " << c.summary << "\n";
-    std::cout << "\nExit status: 0 on success, 1 when the file cannot be read or written, 2 for wrong usage.\n";
+    std::cout << "\nExit status: 0 on success, 1 when the file cannot be read or written, 2 for wrong usage,\n"
+                 "3 when write --check finds markers out of order.\n";
 }
 
 std::string JsonString(const std::string& text) {

@@ -15,7 +15,7 @@ struct ToolCommand {
     std::string synopsis;  // the usage line, without "tessivo-tool "
     std::string summary;   // what it does, one or more lines of help
     // Runs with the arguments after the name; returns the exit code (0 success, 1 failure,
-    // 2 wrong usage), having printed any reason on stderr.
+    // 2 wrong usage, 3 a check found problems), having printed any reason on stderr.
     std::function<int(const std::vector<std::string>& args)> run;
 };
 
@@ -28,6 +28,7 @@ std::vector<ToolCommand> ToolCommands();
 constexpr int ExitOk = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitCheck = 3;  // write --check found markers out of order; nothing written
 
 // Prints "tessivo-tool: <reason>" on stderr.
 void ToolError(const std::string& reason);

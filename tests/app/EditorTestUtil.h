@@ -77,9 +77,9 @@ protected:
     int exitCode_ = -1;
 };
 
-// Saves a picture of the window as docs/screenshots/<name> when TESSIVO_SCREENSHOTS names
-// that folder, otherwise into the test's folder.
-inline void savePicture(TFrmTessivo* w, const QString& name, const QString& fallback) {
+// Saves a picture of the window (or a box of it) as docs/screenshots/<name> when
+// TESSIVO_SCREENSHOTS names that folder, otherwise into the test's folder.
+inline void savePicture(QWidget* w, const QString& name, const QString& fallback) {
     const QImage picture = w->grab().toImage();
     const char* target = std::getenv("TESSIVO_SCREENSHOTS");
     const QString folder = target && *target ? QString::fromLocal8Bit(target) : fallback;

@@ -3,12 +3,14 @@
 // What a save wrote is read back by mutagen.
 #include "EditorTestUtil.h"
 
+#include "app/Messages.h"
 #include "db/FBDatabase.h"
 #include "tags/ID3v2.h"
 #include "tags/Id3TestUtil.h"
 
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -80,6 +82,11 @@ protected:
 
     TPNGButton* button(const char* name) const { return window_->Control<TPNGButton>(name); }
     void click(const char* name) const { button(name)->click(); }
+    // Save, answering "Gravar assim mesmo" should the markers be out of order.
+    void saveAnyway() const {
+        testutil::ScopedEnv answer{{"TESSIVO_MESSAGE_ANSWER", "Gravar assim mesmo"}};
+        click("btnGravarMarcacoes");
+    }
     QLineEdit* edit(const char* name) const { return window_->Control<QLineEdit>(name); }
     TEditorState& state() const { return window_->State(); }
     QStringList gridNames() const {
@@ -220,8 +227,10 @@ TEST_F(MarkingTest, SaveWritesTheMarkersThenCancelShowsThem) {
     click("SpeedButton11");
     click("SpeedButton9");
     w->Control<QPlainTextEdit>("MemoComentario")->setPlainText("rascunho");
-    click("btnGravarMarcacoes");
-    EXPECT_EQ(messages(), "");
+    saveAnyway();
+    EXPECT_EQ(messages(), "question: As marcações estão fora de ordem:\\n\\nInício do Refrão: \"texto livre\" não é um "
+                          "tempo\\nFim antes da Mixagem [Gravar assim mesmo|Voltar]\n");
+    testutil::writeFile(log_, "");
 
     const QJsonObject dump = mutagenTag(song_);
     EXPECT_EQ(dump["version"].toArray()[1].toInt(), 3);
@@ -292,7 +301,7 @@ TEST_F(MarkingTest, SaveWithNothingChangedWritesBackTheValuesRead) {
             "t.save(path, v2_version=4)");
     open(song_);
     ASSERT_TRUE(state().Loaded) << messages();
-    click("btnGravarMarcacoes");
+    saveAnyway();  // the intro lies before the start
     EXPECT_FALSE(state().Loaded) << messages();
     const QJsonObject dump = mutagenTag(song_);
     const std::pair<const char*, const char*> expected[] = {
@@ -533,7 +542,7 @@ TEST_F(MarkingTest, CommentPanelLinesAndClear) {
     // Clear, then save: no comment frame, whatever the memo held.
     click("BLimpaComentario");
     EXPECT_EQ(memo->toPlainText(), "");
-    click("btnGravarMarcacoes");
+    saveAnyway();  // the mix was set before the chorus end
     EXPECT_FALSE(state().Loaded);
     EXPECT_EQ(comments(mutagenTag(song_)), Texts{});
 }
@@ -562,4 +571,65 @@ TEST_F(MarkingTest, SaveDuringPlaybackStopsItAndEmptiesTheViews) {
     EXPECT_LE(countColour(w->Control<TMMOscope>("Oscope1"), kLime), w->Control<TMMOscope>("Oscope1")->width());
     EXPECT_LE(countColour(w->Control<TMMOscope>("Oscope3"), kBlue), 2 * w->Control<TMMOscope>("Oscope3")->width());
     EXPECT_EQ(messages(), "");
+}
+
+// Markers out of order stop the save with their list until the operator saves all the same;
+// "Voltar" leaves the file as it was. A text that is no time is listed, never a crash.
+TEST_F(MarkingTest, MarkersOutOfOrderAreListedAndSavedOnlyWhenAsked) {
+    tagSong("t.add(TMXI(encoding=0, text='0:20.000'))\n"
+            "t.add(TMXF(encoding=0, text='0:10.000'))\n"
+            "t.add(TPMI(encoding=0, text='depois'))\n"
+            "t.add(TCAR(encoding=0, text='0:50.000'))");
+    TFrmTessivo* w = open(song_);
+    ASSERT_TRUE(state().Loaded) << messages();
+    const std::string audioEnd = w->SampleToTimeText(state().TotalSamples).toStdString();
+    const std::string list = "As marcações estão fora de ordem:\\n\\nMixagem: \"depois\" não é um tempo\\n"
+                             "Fim antes do Início\\nCarimbo depois do Fim\\nCarimbo além do fim do áudio (" +
+                             audioEnd + ")";
+    const std::string question = "question: " + list + " [Gravar assim mesmo|Voltar]\n";
+    const std::string before = testutil::readFile(song_);
+    click("btnGravarMarcacoes");  // the answer is the box's default: Voltar
+    EXPECT_EQ(messages(), question);
+    EXPECT_TRUE(state().Loaded);
+    EXPECT_EQ(testutil::readFile(song_), before);
+
+    // Set right, the end no longer comes before the start.
+    state().SelStart = state().LiveStart = 0;
+    state().SelEnd = state().LiveEnd = 1323000;
+    click("SpeedButton11");  // Fim 0:30.000
+    testutil::writeFile(log_, "");
+    {
+        testutil::ScopedEnv answer{{"TESSIVO_MESSAGE_ANSWER", "Gravar assim mesmo"}};
+        click("btnGravarMarcacoes");
+    }
+    EXPECT_EQ(messages(), "question: As marcações estão fora de ordem:\\n\\nMixagem: \"depois\" não é um tempo\\n"
+                          "Carimbo depois do Fim\\nCarimbo além do fim do áudio (" +
+                              audioEnd + ") [Gravar assim mesmo|Voltar]\n");
+    EXPECT_FALSE(state().Loaded);
+    const QJsonObject dump = mutagenTag(song_);
+    EXPECT_EQ(textOf(dump, "TMXF"), "0:30.000");
+    EXPECT_EQ(textOf(dump, "TMXI"), "0:20.000");
+    EXPECT_EQ(textOf(dump, "TPMI"), "depois");
+    EXPECT_EQ(textOf(dump, "TCAR"), "0:50.000");
+}
+
+// The README's picture of the order check.
+TEST_F(MarkingTest, PictureOfTheOrderCheck) {
+    tagSong("t.add(TMXI(encoding=0, text='0:20.000'))\n"
+            "t.add(TMXF(encoding=0, text='0:10.000'))\n"
+            "t.add(TRFI(encoding=0, text='0:15.000'))\n"
+            "t.add(TRFF(encoding=0, text='0:12.000'))\n"
+            "t.add(TPMI(encoding=0, text='0:3O.000'))");
+    TFrmTessivo* w = open(song_);
+    ASSERT_TRUE(state().Loaded) << messages();
+    const QStringList problems = w->MarkerProblems();
+    ASSERT_EQ(problems, (QStringList{QString::fromUtf8("Mixagem: \"0:3O.000\" não é um tempo"),
+                                     QString::fromUtf8("Início do Refrão antes do Início"),
+                                     QString::fromUtf8("Final do Refrão antes do Início do Refrão"),
+                                     QString::fromUtf8("Fim antes do Final do Refrão")}));
+    const auto box = MakeQuestionBox(QString::fromUtf8(SOrdemMarcacoes) + "\n\n" + problems.join('\n'),
+                                     QString::fromUtf8(SGravarAssimMesmo), QString::fromUtf8(SVoltar), w);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
+    savePicture(box.get(), "order-check.png", folder());
 }

@@ -129,6 +129,33 @@ TEST(ToolTest, WriteAsTheEditorSavesAndTagShowsIt) {
     EXPECT_EQ(lines(r.out), 35);
 }
 
+// --check lists what the save would write out of order and leaves the file alone (exit 3); with
+// nothing wrong it writes as without it.
+TEST(ToolTest, WriteCheckListsMarkersOutOfOrderAndWritesNothing) {
+    TempDir dir;
+    const std::string path = dir.file("m.mp3");
+    ASSERT_TRUE(testutil::makeMp3(path, 2.0, "-b 128"));
+    ASSERT_TRUE(mutagenRun(path, "t = ID3()\n"
+                                 "t.add(TMXI(encoding=0, text='0:01.500'))\n"
+                                 "t.add(TPMI(encoding=0, text='zz'))\n"
+                                 "t.save(path, v2_version=3)\n"));
+    const std::string before = testutil::readFile(path);
+    Result r = tool("write " + shellQuote(path) + " --check --end 0:01.000 --intro 0:01.800");
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(r.out, "Mixagem: \"zz\" não é um tempo\nFim antes da Introdução\n");
+    r = tool("write " + shellQuote(path) + " --check --end 0:09.000 --clear mix");
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(r.out.rfind("Fim além do fim do áudio (0:02.", 0), 0u) << r.out;
+    EXPECT_EQ(testutil::readFile(path), before);
+
+    r = tool("write " + shellQuote(path) + " --check --end 0:01.900 --intro 0:01.600 --clear mix");
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto dump = mutagenTag(path);
+    EXPECT_EQ(textOf(dump, "TMXF"), "0:01.900");
+    EXPECT_EQ(textOf(dump, "TMXI"), "0:01.500");
+    EXPECT_TRUE(frameOf(dump, "TPMI").isEmpty());
+}
+
 TEST(ToolTest, WriteNamesTheFramesAnOlderTagHadThatVersion3CannotHold) {
     TempDir dir;
     const std::string path = dir.file("v22.mp3");
