@@ -43,8 +43,10 @@ std::unique_ptr<QMessageBox> MakeQuestionBox(const QString& text, const QString&
                                              QWidget* parent) {
     auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QApplication::applicationName(), text,
                                              QMessageBox::NoButton, parent);
-    box->addButton(yes, QMessageBox::YesRole);
+    // Named, so that a run with a control dump (TESSIVO_CONTROL_DUMP) can find and click them.
+    box->addButton(yes, QMessageBox::YesRole)->setObjectName("QuestionYes");
     QPushButton* back = box->addButton(no, QMessageBox::NoRole);
+    back->setObjectName("QuestionNo");
     box->setDefaultButton(back);
     box->setEscapeButton(back);
     return box;

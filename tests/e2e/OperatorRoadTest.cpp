@@ -547,8 +547,11 @@ t.save(path, v2_version=3)
     click("SpeedButton19");
     ASSERT_TRUE(answerMessage("Comentário adicionado com sucesso."));
 
-    // Gravar: the views let go of the song, which now holds every mark in its tag.
+    // Gravar: the mix lies before the chorus end, so the order check asks first; saved all the
+    // same, the views let go of the song, which now holds every mark in its tag.
     click("btnGravarMarcacoes");
+    ASSERT_TRUE(waitFor("the order check", [](const Dump& d) { return d.find("QuestionYes") != nullptr; }));
+    click("QuestionYes");
     ASSERT_TRUE(waitFor("the saved state", [&](const Dump& d) {
         return d.text("EdIntroducao").empty() && !d.flag("PlayBtn", 'e') && readFile(song) != oldFile;
     }));
