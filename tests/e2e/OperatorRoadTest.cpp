@@ -239,14 +239,13 @@ protected:
         return parseDump(readFile(dumpPath()));
     }
 
-    // Waits until cond holds for what the window shows (and runs during, each round, when
+    // Waits until cond holds for what the window shows (running during meanwhile, when
     // given); false, with what the window showed, when the program ended or the time ran out.
     bool waitFor(const std::string& what, const std::function<bool(const Dump&)>& cond, int seconds = 40,
                  const std::function<void()>& during = {}) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         Dump d;
         while (std::chrono::steady_clock::now() < until) {
-            if (during) during();
             d = dump();
             if (!d.controls.empty() && cond(d)) return true;
             int status = 0;
@@ -256,7 +255,12 @@ protected:
                               << readFile(dir_.file("tessivo.log"));
                 return false;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // during runs every 2 ms: a window that shows for a moment is seen.
+            for (const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+                 std::chrono::steady_clock::now() < next;) {
+                if (during) during();
+                std::this_thread::sleep_for(std::chrono::milliseconds(during ? 2 : 20));
+            }
         }
         ADD_FAILURE() << "timed out waiting for " << what << "; the window showed:\n" << d.raw;
         return false;
@@ -293,14 +297,15 @@ protected:
             std::to_string(button));
     }
     void click(const std::string& name) { clickAt(control(name).at(0.5)); }
-    void dragFrom(QPoint from, QPoint to) {
+    // The left button pressed at from and moved to to, in steps; released by release().
+    void dragTo(QPoint from, QPoint to) {
         std::string moves;
         for (int i = 1; i <= 8; ++i)
             moves += " mousemove --sync " + std::to_string(from.x() + (to.x() - from.x()) * i / 8) + " " +
                      std::to_string(from.y());
-        xdo("mousemove --sync " + std::to_string(from.x()) + " " + std::to_string(from.y()) + " mousedown 1" + moves +
-            " mouseup 1");
+        xdo("mousemove --sync " + std::to_string(from.x()) + " " + std::to_string(from.y()) + " mousedown 1" + moves);
     }
+    void release() { xdo("mouseup 1"); }
     // Keys go to the window that has the X input focus: the program's window given.
     void keys(unsigned long window, const std::string& args) {
         xdo("windowfocus --sync " + std::to_string(window) + " " + args);
@@ -396,34 +401,38 @@ t.save(path, v2_version=3)
     ASSERT_TRUE(x_.Start());
     startProgram(song);
 
-    // The import dialog (225 x 62) shows while the song is converted; its best picture is the
-    // one that differs most from its first (the gauge furthest along).
+    // The import dialog (225 x 62) shows while the song is converted. The guide shows the
+    // picture whose gauge (below the label, from x 8 to 214) is nearest half way.
     auto importDialogs = [&] {
         int maps = 0;
         for (const auto& [id, w] : x_.Windows())
             if (w.rect.size() == QSize(225, 62)) maps += w.maps;
         return maps;
     };
-    QImage firstDialog, bestDialog;
-    long bestChange = -1;
+    auto progressOf = [](const QImage& shot) {
+        const QRgb face = shot.pixel(112, 27);  // between the label and the gauge
+        if (qGray(face) < 100) return -1.0;     // not painted yet
+        int filled = 0;
+        for (int x = 10; x < 212; ++x) filled += shot.pixel(x, 33) != face;
+        return filled / 202.0;
+    };
+    QImage dialogShot;
+    double shotProgress = -1;
     auto watchDialog = [&] {
         for (const auto& [id, w] : x_.Windows()) {
             if (w.rect.size() != QSize(225, 62) || !w.mapped) continue;
             const QImage shot = x_.Capture(w.rect);
-            if (firstDialog.isNull()) firstDialog = shot;
-            long change = 0;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x) change += shot.pixel(x, y) != firstDialog.pixel(x, y);
-            if (change > bestChange) bestChange = change, bestDialog = shot;
+            const double progress = progressOf(shot);
+            if (progress >= 0 && (shotProgress < 0 || std::abs(progress - 0.5) < std::abs(shotProgress - 0.5)))
+                dialogShot = shot, shotProgress = progress;
         }
     };
     ASSERT_TRUE(waitFor(
-        "the song loaded",
-        [](const Dump& d) { return d.flag("PlayBtn", 'e') && !d.find("FrmMp3ToWav"); }, 60,
+        "the song loaded", [](const Dump& d) { return d.flag("PlayBtn", 'e') && !d.find("FrmMp3ToWav"); }, 60,
         watchDialog));
     EXPECT_EQ(importDialogs(), 1) << "the import dialog was not shown";
-    if (!bestDialog.isNull()) {
-        EXPECT_TRUE(bestDialog.save(QString::fromStdString((pictures_ / "operador-01-importacao.png").string())));
+    if (!dialogShot.isNull()) {
+        EXPECT_TRUE(dialogShot.save(QString::fromStdString((pictures_ / "operador-01-importacao.png").string())));
     }
     const Control main = window();
     ASSERT_EQ(main.rect.size(), QSize(764, 393));
@@ -433,10 +442,12 @@ t.save(path, v2_version=3)
     // A stretch dragged out in the overview fills the detail view (the scroll bar then
     // applies); a left and a right click there make the selection.
     const Control overview = control("Oscope3");
-    dragFrom(overview.at(0.30), overview.at(0.42));
-    ASSERT_TRUE(waitFor("the stretch in the detail view", [](const Dump& d) {
-        return d.flag("ScrollBar1", 'e');
-    }));
+    const std::string beforeDrag = dump().text("StatusSample");
+    dragTo(overview.at(0.30), overview.at(0.42));
+    ASSERT_FALSE(waitChange("StatusSample", beforeDrag).empty());  // the band's place, then its length
+    takePicture("operador-03-arraste.png", main);
+    release();
+    ASSERT_TRUE(waitFor("the stretch in the detail view", [](const Dump& d) { return d.flag("ScrollBar1", 'e'); }));
     const Control detail = control("Oscope1");
     // A click in the detail view; returns the boundary's time as the status shows it then.
     auto select = [&](double fx, int button) {
@@ -446,7 +457,7 @@ t.save(path, v2_version=3)
     };
     const std::string start = select(0.2, 1), end = select(0.75, 3);
     ASSERT_FALSE(start.empty() || end.empty());
-    takePicture("operador-03-selecao.png", main);
+    takePicture("operador-04-selecao.png", main);
 
     // Play: what the sink hears is the selection, every frame of Temp.wav from its start to its
     // end, in order.
@@ -455,7 +466,7 @@ t.save(path, v2_version=3)
     ASSERT_TRUE(waitFor("playback", [](const Dump& d) { return d.flag("PlayBtn", 'c'); }));
     ASSERT_TRUE(waitFor("the gauge filling under the selection",
                         [&](const Dump& d) { return std::atoi(d.text("Gauge1").c_str()) >= 25; }));
-    takePicture("operador-04-tocando.png", main);
+    takePicture("operador-05-tocando.png", main);
     ASSERT_TRUE(waitFor("the end of the selection", [](const Dump& d) { return !d.flag("PlayBtn", 'c'); }));
     const uint64_t heard = pulse.RecordedBytes();
     ASSERT_TRUE(waitFor("the recorder to go on for half a second",
@@ -505,7 +516,7 @@ t.save(path, v2_version=3)
         click(m.set);
         ASSERT_TRUE(waitText(m.edit, m.value));
     }
-    takePicture("operador-05-marcacoes.png", main);
+    takePicture("operador-06-marcacoes.png", main);
     const std::string stampAt = marks.back().value;  // the selection's start now
 
     // The catalogue searched by typing; the second row taken as the stamp.
@@ -524,9 +535,9 @@ t.save(path, v2_version=3)
     }));
     clickAt(dump().rows("DBGrid4")[1]->at(0.3));
     ASSERT_TRUE(waitFor("the second row current", [](const Dump& d) { const auto rows = d.rows("DBGrid4"); return rows.size() > 1 && rows[1]->has('c'); }));
-    takePicture("operador-06-catalogo.png", main);
+    takePicture("operador-07-catalogo.png", main);
     click("SpeedButton18");
-    ASSERT_TRUE(answerMessage("Vinheta de carimbo adicionada com sucesso", "operador-07-carimbo-adicionado.png"));
+    ASSERT_TRUE(answerMessage("Vinheta de carimbo adicionada com sucesso", "operador-08-carimbo-adicionado.png"));
     ASSERT_TRUE(waitText("EdCarimbo", found[1]));
     ASSERT_TRUE(waitFor("the catalogue panel closed", [](const Dump& d) { return !d.find("PVinhetas"); }));
 
@@ -543,7 +554,7 @@ t.save(path, v2_version=3)
     keys(main.window, "type --delay 40 " + shellQuote(comment.substr(lineBreak + 1)));
     ASSERT_TRUE(waitText("MemoComentario", comment));
     EXPECT_FALSE(dump().flag("PlayBtn", 'c'));
-    takePicture("operador-08-comentario.png", main);
+    takePicture("operador-09-comentario.png", main);
     click("SpeedButton19");
     ASSERT_TRUE(answerMessage("Comentário adicionado com sucesso."));
 
@@ -556,7 +567,7 @@ t.save(path, v2_version=3)
         return d.text("EdIntroducao").empty() && !d.flag("PlayBtn", 'e') && readFile(song) != oldFile;
     }));
     ASSERT_TRUE(waitWaveform(false));
-    takePicture("operador-09-gravado.png", main);
+    takePicture("operador-10-gravado.png", main);
 
     const QJsonObject tag = mutagenTag(song);
     EXPECT_EQ(afterTag(readFile(song)), afterTag(oldFile)) << "the audio changed";
@@ -586,7 +597,7 @@ t.save(path, v2_version=3)
     for (const Mark& m : marks) EXPECT_EQ(reloaded.text(m.edit), m.value) << m.edit;
     EXPECT_EQ(reloaded.text("EdCarimbo"), found[1]);
     ASSERT_TRUE(waitWaveform(true));
-    takePicture("operador-10-recarregado.png", main);
+    takePicture("operador-11-recarregado.png", main);
     click("SpeedButton15");
     ASSERT_TRUE(waitText("MemoComentario", comment));
 
