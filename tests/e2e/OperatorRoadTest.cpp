@@ -211,10 +211,12 @@ protected:
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string v = *e;
-            if (v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("TESSIVO_", 0) == 0 || v.rfind("DISPLAY=", 0) == 0)
+            if (v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("TESSIVO_", 0) == 0 || v.rfind("DISPLAY=", 0) == 0 ||
+                v.rfind("LC_", 0) == 0 || v.rfind("LANG", 0) == 0)
                 continue;
             env.push_back(v);
         }
+        env.push_back("LANG=pt_BR.UTF-8");  // as on the stations' desktops: a decimal comma
         env.push_back("DISPLAY=" + x_.Display());
         env.push_back("QT_QPA_PLATFORM=xcb");
         env.push_back("TESSIVO_CONTROL_DUMP=" + dumpPath());
