@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -82,6 +83,31 @@ bool XServer::Start() {
     if (!connection_) return false;
     XSelectInput(dpy(connection_), DefaultRootWindow(dpy(connection_)), SubstructureNotifyMask);
     XSync(dpy(connection_), False);
+    return true;
+}
+
+bool XServer::AddKeys(const QString& letters) {
+    ::Display* d = dpy(connection_);
+    int low = 0, high = 0, per = 0;
+    XDisplayKeycodes(d, &low, &high);
+    KeySym* map = XGetKeyboardMapping(d, KeyCode(low), high - low + 1, &per);
+    if (!map) return false;
+    std::vector<int> unused;
+    for (int k = low; k <= high; ++k) {
+        bool empty = true;
+        for (int i = 0; i < per; ++i) empty = empty && map[(k - low) * per + i] == NoSymbol;
+        if (empty) unused.push_back(k);
+    }
+    XFree(map);
+    size_t next = 0;
+    for (const QChar c : letters) {
+        // Latin-1 letters are their own key symbols; others are 0x01000000 + the code point.
+        const KeySym sym = c.unicode() < 0x100 ? KeySym(c.unicode()) : KeySym(0x01000000 + c.unicode());
+        if (next == unused.size()) return false;
+        KeySym syms[2] = {sym, sym};
+        XChangeKeyboardMapping(d, unused[next++], 2, syms, 1);
+    }
+    XSync(d, False);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 
 #include <sys/types.h>
 
@@ -28,6 +29,10 @@ public:
     bool Start();
     // ":N", for DISPLAY.
     const std::string& Display() const { return display_; }
+    // Gives each of the letters a key of its own among the unused key codes, so that xdotool
+    // types them without changing the keyboard map in between (which a client busy elsewhere
+    // may read too late). Call before the program starts; false when keys ran out.
+    bool AddKeys(const QString& letters);
 
     struct Window {
         QRect rect;          // as last created or configured
