@@ -576,13 +576,16 @@ t.save(path, v2_version=3)
     // Gravar: the mix lies before the chorus end, so the order check asks first; saved all the
     // same, the views let go of the song, which now holds every mark in its tag.
     click("btnGravarMarcacoes");
-    ASSERT_TRUE(waitFor("the order check", [](const Dump& d) { return d.find("QuestionYes") != nullptr; }));
+    ASSERT_TRUE(waitFor("the order check", [](const Dump& d) {
+        return d.find("QuestionYes") && d.text("qt_msgbox_label").rfind("As marcações estão fora de ordem:", 0) == 0;
+    }));
+    takePicture("operador-10-fora-de-ordem.png", window());
     click("QuestionYes");
     ASSERT_TRUE(waitFor("the saved state", [&](const Dump& d) {
         return d.text("EdIntroducao").empty() && !d.flag("PlayBtn", 'e') && readFile(song) != oldFile;
     }));
     ASSERT_TRUE(waitWaveform(false));
-    takePicture("operador-10-gravado.png", main);
+    takePicture("operador-11-gravado.png", main);
 
     const QJsonObject tag = mutagenTag(song);
     EXPECT_EQ(sha256(afterTag(readFile(song))), sha256(afterTag(oldFile))) << "the audio changed";
@@ -612,7 +615,7 @@ t.save(path, v2_version=3)
     for (const Mark& m : marks) EXPECT_EQ(reloaded.text(m.edit), m.value) << m.edit;
     EXPECT_EQ(reloaded.text("EdCarimbo"), found[1]);
     ASSERT_TRUE(waitWaveform(true));
-    takePicture("operador-11-recarregado.png", main);
+    takePicture("operador-12-recarregado.png", main);
     click("SpeedButton15");
     ASSERT_TRUE(waitText("MemoComentario", comment));
 
