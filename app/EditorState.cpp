@@ -128,6 +128,21 @@ void TEditorState::EndDrag() {
     SelEnd = LiveEnd;
 }
 
+bool TEditorState::Nudge(bool end, int32_t frames) {
+    const int64_t b = end ? SelEnd : SelStart;
+    const int64_t lo = end ? int64_t(SelStart) + 1 : 0, hi = end ? int64_t(TotalSamples) : int64_t(SelEnd) - 1;
+    int64_t v = b + frames;
+    if (frames > 0) v = std::min(v, std::max(hi, b));
+    if (frames < 0) v = std::max(v, std::min(lo, b));
+    v = std::clamp<int64_t>(v, 0, std::max(TotalSamples, 0));
+    if (v == b) return false;
+    if (end)
+        LiveEnd = SelEnd = int32_t(v);
+    else
+        LiveStart = SelStart = int32_t(v);
+    return true;
+}
+
 TOverviewZoom OverviewDragZoom(int32_t anchor, int32_t x, int32_t overviewStep, int32_t totalSamples,
                                int32_t detailFrames, int32_t overviewFrames) {
     TOverviewZoom r;

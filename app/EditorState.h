@@ -89,6 +89,11 @@ struct TEditorState {
 
     // Mouse released after a boundary drag: the drawn boundaries become the selection.
     void EndDrag();
+
+    // Moves the selection's start (or end) by frames, committed at once: the start stays below
+    // the end and the end above the start, both inside the file; a boundary already past the
+    // other (a marker shown there) may only move back. False when it cannot move.
+    bool Nudge(bool end, int32_t frames);
 };
 
 // The detail view an overview drag from column anchor to column x selects: the first frame

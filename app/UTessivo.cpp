@@ -114,6 +114,8 @@ TFrmTessivo::TFrmTessivo(const QStringList& arguments, const QString& programFol
     ConnectCatalogueHandlers();
     ConnectCommentHandlers();
     CreatePlaybackComponents();
+    CreateKeyboard();
+    CreatePreviews();
     FormCreate(arguments);
 }
 

@@ -3,7 +3,8 @@
 // Its handlers live in one file per family (docs/ARCHITECTURE.md): UTessivo.cpp start-up and
 // controls, UTessivoLoad.cpp loading, UTessivoWave.cpp views, geometry and selection; playback,
 // markers and saving, the catalogue and the comment follow in UTessivoPlay.cpp,
-// UTessivoMarkers.cpp, UTessivoCatalogue.cpp and UTessivoComment.cpp. The state they share is
+// UTessivoMarkers.cpp, UTessivoCatalogue.cpp and UTessivoComment.cpp; the keys, the wheel and the
+// radio previews in UTessivoKeys.cpp. The state they share is
 // the window-free TEditorState (app/EditorState.h).
 #pragma once
 
@@ -29,6 +30,7 @@ class QAbstractButton;
 class QAction;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPlainTextEdit;
 class QScrollBar;
 class QSpinBox;
@@ -215,6 +217,29 @@ public:
     // turn of the detail views.
     void ShowPlayPosition(int64_t p);
 
+    // --- keys, wheel and radio previews (UTessivoKeys.cpp) ---
+    // The selection's start (or end) moved by ms, kept inside the file and off the other
+    // boundary; while playing, playback starts again from the new selection.
+    void NudgeBoundary(bool end, int32_t ms);
+    // Zoom by 2^steps (steps > 0 zooms in) keeping the frame at column x of the detail view
+    // under x; nothing while the zoom is off (no audio, playing).
+    void ZoomAround(int x, int steps);
+    // The detail view moved by steps eighths of its width (steps > 0: towards the end).
+    void ScrollDetail(int steps);
+    // F1: every key of the window, in Portuguese.
+    void ShowKeyList();
+    // The list as ShowKeyList shows it (a box of this window), and as plain text.
+    std::unique_ptr<QMessageBox> KeyListBox();
+    static QString KeyListText();
+    // The radio previews: the selection set to the range and played. A marker not set (or no
+    // time) leaves everything as it is and names the marker in StatusMarcas.
+    void BOuvirInicioClick();   // the first 5 s from Início
+    void BOuvirRefraoClick();   // Início do Refrão to Final do Refrão
+    void BOuvirMixagemClick();  // 3 s before to 3 s after Mixagem
+    void BOuvirFimClick();      // the last 5 s before Fim
+    // StatusMarcas: the intro length (Início to Introdução) and Mixagem to Fim, of the markers set.
+    void UpdateMarkerStatus();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -262,6 +287,15 @@ private:
     void HideSidePanels();  // both panels hidden, Panel6 in front
     // UTessivoComment.cpp
     void ConnectCommentHandlers();
+
+    // UTessivoKeys.cpp
+    void CreateKeyboard();  // key actions, the wheel over the detail views, tooltips
+    void CreatePreviews();  // the preview buttons and StatusMarcas
+    bool KeysAllowed() const;
+    // Plays [from, to) ms of the markers' time, clamped to the file.
+    void PlayPreview(int64_t fromMs, int64_t toMs);
+    // The ms of a marker text, or the reason it has none in StatusMarcas.
+    bool PreviewMarker(const QString& text, const char* name, int64_t& ms);
 
     // UTessivoPlay.cpp
     void CreatePlaybackComponents();
@@ -319,6 +353,8 @@ private:
     // --- non-visual components ---
     QTimer* TimerTessivo = nullptr;
     QObject* ActionList1 = nullptr;
+    TPNGButton *BOuvirInicio = nullptr, *BOuvirRefrao = nullptr, *BOuvirMixagem = nullptr, *BOuvirFim = nullptr;
+    TMMPanel* StatusMarcas = nullptr;  // intro length, mix to end, or a preview's missing marker
     QAction* Action1 = nullptr;  // "Sair", Esc
     QAction* Action2 = nullptr;  // Space: toggles playback
     // MMWaveFile1 reads Temp.wav into the views; TempFile is the playback source.

@@ -251,7 +251,9 @@ TEST_F(MainWindowTest, TextsAndStatusValuesFitTheirBoxes) {
         const char* cell;
         const char* value;
     } values[] = {{"StatusTime", "1800,00 Sec"}, {"StatusSize", "310078,2 Kb"}, {"StatusSample", "29:59.999"},
-                  {"StatusSample", "1:00:00.000"}};
+                  {"StatusSample", "1:00:00.000"}, {"StatusMarcas", "Intro -59:59.999 · Mix→Fim -59:59.999"},
+                  {"StatusMarcas", "Falta a marcação Início do Refrão"},
+                  {"StatusMarcas", "Nada a ouvir: 1:00:00.000"}};
     for (const auto& v : values) {
         TMMPanel* cell = w->Control<TMMPanel>(v.cell);
         cell->SetCaption(QString::fromUtf8(v.value));
