@@ -1,6 +1,8 @@
 #include "app/IniFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cctype>
@@ -52,4 +54,16 @@ std::string ReadIniString(const QString& path, const std::string& section, const
         return value;
     }
     return defaultValue;
+}
+
+QString FindIniFile(const QString& programFolder) {
+    const QString name = QStringLiteral("BaseQuelt.ini");
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!QDir::isAbsolutePath(config)) config = QDir::home().filePath(QStringLiteral(".config"));
+    const QString candidates[] = {QDir(programFolder).filePath(name),
+                                  QDir(config).filePath(QStringLiteral("tessivo/") + name),
+                                  QStringLiteral("/etc/tessivo/") + name};
+    for (const QString& path : candidates)
+        if (QFileInfo(path).isFile()) return path;
+    return {};
 }

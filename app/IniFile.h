@@ -1,4 +1,4 @@
-// Reading BaseQuelt.ini: one value of an INI file.
+// Finding and reading BaseQuelt.ini: one value of an INI file.
 #pragma once
 
 #include <QString>
@@ -12,3 +12,8 @@
 // gives the default.
 std::string ReadIniString(const QString& path, const std::string& section, const std::string& key,
                           const std::string& defaultValue);
+
+// The BaseQuelt.ini the program reads: the one beside the executable (programFolder) when it is
+// there, otherwise $XDG_CONFIG_HOME/tessivo/ (~/.config/tessivo/ when unset or not absolute),
+// otherwise /etc/tessivo/. Empty when none of them holds the file.
+QString FindIniFile(const QString& programFolder);

@@ -432,8 +432,8 @@ void TFrmTessivo::FormCreate(const QStringList& arguments) {
     }
     state_.ArgumentPath = arguments.first();
 
-    const QString iniPath = QDir(programFolder_).filePath("BaseQuelt.ini");
-    if (QFileInfo(iniPath).isFile()) {
+    const QString iniPath = FindIniFile(programFolder_);
+    if (!iniPath.isEmpty()) {
         DB_Quelt->SetDatabaseName(ReadIniString(iniPath, "BANCO", "CAMINHO", ""));
         connectionAttempted_ = true;
         try {

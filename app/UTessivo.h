@@ -63,8 +63,8 @@ class TFrmTessivo : public QWidget {
     Q_OBJECT
 public:
     // Builds the window and runs FormCreate with the command-line arguments (without the
-    // program name). programFolder is where BaseQuelt.ini is looked for (default: the folder of
-    // the executable). When FormCreate ends the process (no audio named) Terminated() is true
+    // program name). programFolder is the first place BaseQuelt.ini is looked for (default: the
+    // folder of the executable; see FindIniFile). When FormCreate ends the process (no audio named) Terminated() is true
     // and the window must not be shown.
     explicit TFrmTessivo(const QStringList& arguments, const QString& programFolder = QString(),
                          QWidget* parent = nullptr);

@@ -63,7 +63,8 @@ void TMpegDecoderLibraryDeleter::operator()(TMpegDecoderLibrary* p) const noexce
 TMpegDecoderLibraryPtr LoadMpegDecoderLibrary(const std::string& folder, std::string& message) {
     message.clear();
     TMpegDecoderLibraryPtr lib(new TMpegDecoderLibrary);
-    lib->module = DynamicLibrary::Open((std::filesystem::path(folder) / MPEG_DECODER_LIBRARY_NAME).string());
+    lib->module = DynamicLibrary::Open(folder.empty() ? std::string(MPEG_DECODER_LIBRARY_NAME)
+                                                      : (std::filesystem::path(folder) / MPEG_DECODER_LIBRARY_NAME).string());
     if (!lib->module) {
         message = LibraryMessage(lmUnableToLoadMpegDll);
         return nullptr;
@@ -97,7 +98,11 @@ const TMpegDecoderLibrary* MpegLibrary(const TMpegLoadReport& report) {
     static TMpegDecoderLibraryPtr library;
     std::call_once(once, [&report] {
         std::string message;
-        library = LoadMpegDecoderLibrary(ExecutableFolder().string(), message);
+        // Beside the executable in the build folder; an installed program finds it through its RUNPATH.
+        const std::filesystem::path folder = ExecutableFolder();
+        std::error_code ec;
+        const bool beside = std::filesystem::exists(folder / MPEG_DECODER_LIBRARY_NAME, ec);
+        library = LoadMpegDecoderLibrary(beside ? folder.string() : std::string(), message);
         if (library) return;
         if (report)
             report(message);

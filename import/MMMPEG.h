@@ -33,7 +33,8 @@ struct TMpegDecoderLibraryDeleter {
 };
 using TMpegDecoderLibraryPtr = std::unique_ptr<TMpegDecoderLibrary, TMpegDecoderLibraryDeleter>;
 
-// Loads the decoder library from folder. On success returns it and leaves message empty; on
+// Loads the decoder library from folder; an empty folder leaves the search to the dynamic loader
+// (the program's RUNPATH, as in an installed layout). On success returns it and leaves message empty; on
 // failure returns null with message "Unable to load MMMPEG32.DLL" (no library there) or
 // "Invalid Mpeg Decoder DLL version" (a version below 20, or entry points missing).
 TMpegDecoderLibraryPtr LoadMpegDecoderLibrary(const std::string& folder, std::string& message);

@@ -39,7 +39,10 @@ const char* const kDialogTitle = "Tessivo - Quelt Sistemas";
 QString TempWavFileName(const QString& folder) {
     QString dir = folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
     const QFileInfo info(dir);
-    if (!info.isDir() || !info.isWritable()) {
+    // An installed program never writes into the system's program folder, not even as root: the
+    // file would outlive the package.
+    static const QStringList shared = {"/bin", "/sbin", "/usr/bin", "/usr/sbin", "/usr/local/bin", "/usr/games"};
+    if (!info.isDir() || !info.isWritable() || shared.contains(info.canonicalFilePath())) {
         dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
         QDir().mkpath(dir);
     }

@@ -31,7 +31,8 @@ extern const char* const SImportWriteFailed;   // Temp.wav could not be written 
 extern const char* const SImportFailed;        // the conversion failed; followed by the reason
 
 // The scratch file of the import: "Temp.wav" in folder (empty: the executable's folder), or in
-// the user's cache folder when that folder cannot be written.
+// the user's cache folder when that folder cannot be written or is the system's program folder
+// (/usr/bin and the like: an installed program).
 QString TempWavFileName(const QString& folder = QString());
 
 class TFrmMp3ToWav : public QDialog {

@@ -8,7 +8,8 @@ whole logical pixels so that straight edges stay sharp at both scales.
 
 The cursors carry their hot spot in a tEXt chunk with the key "hotspot" ("x,y" in pixels).
 
-    resources/make-images.py            rewrites resources/images/*.png and resources/cursors/*.png
+    resources/make-images.py            rewrites resources/images/*.png, resources/cursors/*.png
+                                        and the program icon resources/icons/tessivo.png
 """
 import math
 import os
@@ -326,6 +327,26 @@ def cur_zoom():
     ], (11, 11)
 
 
+# ---------------------------------------------------------------- program icon (64 x 64)
+
+def icon_app():
+    # A blue tile with a white waveform and an orange cue line with its flag.
+    tile = rect(2, 2, 62, 62, 10)
+    tile_in = rect(4, 4, 60, 60, 8.5)
+    heights = [6, 12, 20, 14, 26, 18, 30, 22, 12, 24, 16, 8]
+    bars = union(*[rect(8 + 4 * i, 32 - h / 2.0, 10.5 + 4 * i, 32 + h / 2.0, 1.2)
+                   for i, h in enumerate(heights)])
+    cue = rect(38.5, 10, 41.5, 54, 0.8)
+    flag = polygon([(41.5, 10), (54, 10), (50, 15.5), (54, 21), (41.5, 21)])
+    return [
+        (tile, (20, 56, 110, 255)),
+        (tile_in, vgrad(BLUE_TOP, BLUE_BOTTOM, 4, 60)),
+        (bars, WHITE),
+        (cue, vgrad(ORANGE_TOP, ORANGE_BOTTOM, 10, 54)),
+        (flag, vgrad(ORANGE_TOP, ORANGE_BOTTOM, 10, 21)),
+    ]
+
+
 BUTTONS = {
     "show": (16, img_show),
     "set": (16, img_set),
@@ -354,6 +375,8 @@ def main():
         w, h, px = render(32, 1, layers)
         write(os.path.join(HERE, "cursors", name + ".png"),
               png_bytes(w, h, px, {"hotspot": "%d,%d" % (hx, hy)}))
+    w, h, px = render(64, 1, icon_app())
+    write(os.path.join(HERE, "icons", "tessivo.png"), png_bytes(w, h, px))
 
 
 if __name__ == "__main__":

@@ -29,10 +29,12 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
 using testutil::TempDir;
+namespace fs = std::filesystem;
 
 // Every message box of the window goes to a file in a private folder, which also serves as
 // the program folder (where BaseQuelt.ini is looked for).
@@ -361,6 +363,46 @@ TEST_F(MainWindowTest, IniKeepsBackslashesOfAWindowsPath) {
     std::unique_ptr<TFrmTessivo> w(makeWindow());
     EXPECT_EQ(w->Database()->DatabaseName(), "C:\\Quelt\\Quelt Play\\Queltdb\\QUELTDB.FDB");
     EXPECT_EQ(messages(), "message: Não foi possível conectar com a base de dados.\n");
+}
+
+// The INI beside the executable wins over the user's, which wins over /etc/tessivo/ (not
+// written here); XDG_CONFIG_HOME unset or relative means ~/.config.
+TEST_F(MainWindowTest, IniIsLookedForBesideTheProgramThenInTheUsersFolder) {
+    const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const TempDir user;
+    fs::create_directories(user.path() / "config/tessivo");
+    fs::create_directories(user.path() / ".config/tessivo");
+    testutil::writeFile((user.path() / "config/tessivo/BaseQuelt.ini").string(), "[BANCO]\nCAMINHO=user.fdb\n");
+    testutil::writeFile((user.path() / ".config/tessivo/BaseQuelt.ini").string(), "[BANCO]\nCAMINHO=home.fdb\n");
+    struct Case {
+        const char* what;
+        bool beside;
+        const char* xdg;  // null: unset
+        std::string name;
+    };
+    const std::string xdg = (user.path() / "config").string();
+    const Case cases[] = {
+        {"beside the program", true, xdg.c_str(), "beside.fdb"},
+        {"XDG_CONFIG_HOME", false, xdg.c_str(), "user.fdb"},
+        {"XDG_CONFIG_HOME unset", false, nullptr, "home.fdb"},
+        {"XDG_CONFIG_HOME relative", false, "config", "home.fdb"},
+    };
+    setenv("HOME", user.path().c_str(), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(dir_.file("BaseQuelt.ini"));
+        if (c.beside) writeIni("[BANCO]\nCAMINHO=beside.fdb\n");
+        if (c.xdg)
+            setenv("XDG_CONFIG_HOME", c.xdg, 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        std::unique_ptr<TFrmTessivo> w(makeWindow());
+        EXPECT_TRUE(w->ConnectionAttempted());
+        EXPECT_EQ(w->Database()->DatabaseName(), c.name);
+    }
+    setenv("HOME", savedHome.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST_F(MainWindowTest, ScreenCursorsHaveTheirImagesAndHotSpots) {
