@@ -3,7 +3,7 @@
 #   bin/tessivo, bin/tessivo-tool          RUNPATH $ORIGIN/../lib/tessivo
 #   lib/tessivo/libmmmpeg32.so             the decoder library, private to the program
 #   share/applications, share/icons        the desktop entry and the icon
-#   share/doc/tessivo                      copyright and changelog
+#   share/doc/tessivo, share/man/man1      copyright, changelog and the manual pages
 #
 # The program looks for the decoder library beside itself first (the build folder), then
 # through its RUNPATH; it reads BaseQuelt.ini beside itself, then from the user's and the
@@ -22,13 +22,21 @@ install(FILES resources/icons/tessivo.png DESTINATION ${CMAKE_INSTALL_DATADIR}/i
 set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tessivo)
 install(FILES packaging/copyright DESTINATION ${docdir})
 
-# Debian wants the changelog compressed, byte-for-byte the same on every build.
+# Debian wants the changelog and the manual pages compressed, byte-for-byte the same on every build.
+set(compressed)
+foreach(source packaging/changelog packaging/tessivo.1 packaging/tessivo-tool.1)
+  get_filename_component(name ${source} NAME)
+  set(gz ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/${source} > ${gz}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND compressed ${gz})
+endforeach()
+add_custom_target(tessivo_packaging ALL DEPENDS ${compressed})
 set(changelog_gz ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
-add_custom_command(OUTPUT ${changelog_gz}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-  COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog_gz}
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
-add_custom_target(tessivo_changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/tessivo.1.gz ${CMAKE_BINARY_DIR}/packaging/tessivo-tool.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog_gz} DESTINATION ${docdir})
 
 set(CPACK_GENERATOR DEB)
