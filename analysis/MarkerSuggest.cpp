@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,12 +114,11 @@ private:
 
 bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
 
-// The first pass: the momentary loudness at every hop, the integrated loudness and the true peak.
+// The first pass: the momentary loudness at every hop and the integrated loudness.
 struct TLoudnessTrack {
     double hop = 0.1;               // seconds between momentary values
     std::vector<float> momentary;   // value k: the window ending at (k + 1) * hop
     double integrated = kNoLoudness;
-    double truePeak = 0.0;
     double End(size_t k) const { return double(k + 1) * hop; }
 };
 
@@ -128,7 +128,6 @@ TSuggestResult ReadLoudness(TFeeder& feed, const std::atomic<bool>* cancel, cons
     // The histogram keeps the integrated loudness in constant memory, however long the song.
     EburPtr st(ebur128_init(unsigned(feed.Channels()), feed.Rate(), EBUR128_MODE_M | EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM));
     if (!st) return TSuggestResult::Unsupported;
-    TTruePeak peak(feed.Channels());
     track.momentary.reserve(size_t(feed.Seconds(feed.Frames()) / track.hop) + 1);
     int64_t frame = 0;
     int64_t hopEnd = feed.Frame(track.End(0));
@@ -137,7 +136,6 @@ TSuggestResult ReadLoudness(TFeeder& feed, const std::atomic<bool>* cancel, cons
         const int64_t got = feed.Next();
         if (got < 0) return TSuggestResult::ReadError;
         if (got == 0) break;
-        peak.Add(feed.Raw().data(), feed.Raw().size() / size_t(feed.Channels()));
         const int16_t* p = feed.Data();
         for (int64_t left = got; left > 0;) {
             const int64_t take = std::min(left, hopEnd - frame);
@@ -152,9 +150,7 @@ TSuggestResult ReadLoudness(TFeeder& feed, const std::atomic<bool>* cancel, cons
         }
     }
     if (frame < feed.Frames()) return TSuggestResult::ReadError;
-    peak.Finish();
     track.integrated = Loudness(ebur128_loudness_global, st.get());
-    track.truePeak = peak.Peak();
     return TSuggestResult::Ok;
 }
 
@@ -225,19 +221,60 @@ const char* SuggestResultText(TSuggestResult result) {
     return "";
 }
 
+namespace {
+
+// The true peak of the whole song, from a reader of its own; stops early when stop or cancel
+// is set.
+TSuggestResult ReadTruePeak(const std::string& path, const std::atomic<bool>& stop, const std::atomic<bool>* cancel,
+                            double& peak) {
+    TWaveFrames wave;
+    if (const TSuggestResult r = wave.Open(path); r != TSuggestResult::Ok) return r;
+    TTruePeak meter(wave.Channels());
+    std::vector<int16_t> samples;
+    for (;;) {
+        if (stop.load(std::memory_order_relaxed) || Cancelled(cancel)) return TSuggestResult::Cancelled;
+        const int64_t got = wave.Read(samples);
+        if (got < 0) return TSuggestResult::ReadError;
+        if (got == 0) break;
+        meter.Add(samples.data(), size_t(got));
+    }
+    meter.Finish();
+    peak = meter.Peak();
+    return TSuggestResult::Ok;
+}
+
+// Stops and joins the true-peak thread on every way out of the analysis.
+struct TPeakThread {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    TSuggestResult result = TSuggestResult::Ok;
+    double peak = 0.0;
+    ~TPeakThread() {
+        stop = true;
+        if (thread.joinable()) thread.join();
+    }
+};
+
+}  // namespace
+
 TSuggestResult SuggestMarkers(const std::string& path, TMarkerSuggestions& out, const std::atomic<bool>* cancel,
                               const TSuggestParams& params) {
     out = TMarkerSuggestions{};
     TWaveFrames wave;
     if (const TSuggestResult r = wave.Open(path); r != TSuggestResult::Ok) return r;
+    // The true peak needs every sample at the song's own rate; it runs beside the loudness.
+    TPeakThread peak;
+    peak.thread = std::thread([&] { peak.result = ReadTruePeak(path, peak.stop, cancel, peak.peak); });
     TFeeder feed(wave);
     TLoudnessTrack track;
     if (const TSuggestResult r = ReadLoudness(feed, cancel, params, track); r != TSuggestResult::Ok) return r;
+    peak.thread.join();
+    if (peak.result != TSuggestResult::Ok) return peak.result;
 
     TMarkerSuggestions s;
     s.DurationSeconds = double(wave.Frames()) / wave.Rate();
     s.IntegratedLufs = track.integrated;
-    s.TruePeakDbtp = track.truePeak > 0.0 ? 20.0 * std::log10(track.truePeak) : kNoLoudness;
+    s.TruePeakDbtp = peak.peak > 0.0 ? 20.0 * std::log10(peak.peak) : kNoLoudness;
     if (!std::isfinite(track.integrated)) {
         out = s;  // silence: nothing to suggest
         return TSuggestResult::Ok;
