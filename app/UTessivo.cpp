@@ -5,6 +5,7 @@
 #include "app/IniFile.h"
 #include "app/Messages.h"
 #include "app/PNGButton.h"
+#include "app/SuggestWorker.h"
 #include "audio/MMWavOut.h"
 #include "audio/MMWave.h"
 #include "common/MMColors.h"
@@ -111,6 +112,7 @@ TFrmTessivo::TFrmTessivo(const QStringList& arguments, const QString& programFol
     CreateControls();
     CreateViewComponents();
     ConnectMarkerHandlers();
+    CreateSuggestions();
     ConnectCatalogueHandlers();
     ConnectCommentHandlers();
     CreatePlaybackComponents();
@@ -480,6 +482,7 @@ QCursor TFrmTessivo::ScreenCursor(int index) const {
 
 void TFrmTessivo::FormDestroy() {
     // The scratch file Temp.wav stays on disk.
+    if (suggestWorker_) suggestWorker_->Cancel();
     if (AutoScrollTimer) AutoScrollTimer->stop();
     ClosePlayback();
     if (state_.Loaded) {

@@ -20,6 +20,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,6 +48,8 @@ class TMMWaveFile;
 class TMMWaveOut;
 class TMMPanel;
 class TPNGButton;
+class TSuggestWorker;
+struct TMarkerSuggestions;
 
 extern const char* const SNenhumAudio;         // "Nenhum áudio foi informado."
 extern const char* const SFalhaConexao;        // "Não foi possível conectar com a base de dados."
@@ -58,6 +61,7 @@ extern const char* const SComentarioAdicionado;  // "Comentário adicionado com 
 extern const char* const SOrdemMarcacoes;        // heads the list of markers out of order at a save
 extern const char* const SGravarAssimMesmo;      // "Gravar assim mesmo": save all the same
 extern const char* const SVoltar;                // "Voltar": back to the markers
+extern const char* const SSugerido;              // "sugerido": the hint of a suggested marker
 
 class TFrmTessivo : public QWidget {
     Q_OBJECT
@@ -240,6 +244,21 @@ public:
     // StatusMarcas: the intro length (Início to Introdução) and Mixagem to Fim, of the markers set.
     void UpdateMarkerStatus();
 
+    // --- suggested markers (UTessivoSuggest.cpp) ---
+    // The analysis of the loaded song ended: its start, end and mix point become the ghosts of
+    // the start, end and mix rows, shown while a row is empty; the loudness figures become the
+    // hint of the duration panel.
+    void SuggestionsReady(const TMarkerSuggestions& suggestions);
+    // The suggested frame of a marker row (0 intro .. 5 mix), -1 when the row has none.
+    int32_t SuggestedFrame(int row) const;
+    // Whether the row shows its ghost: it has a suggestion and its marker is empty.
+    bool ShowsGhost(int row) const;
+    // Takes a row's ghost as the marker, as its set button would from a selection there;
+    // nothing when the row shows no ghost.
+    void AcceptGhost(int row);
+    // An analysis runs whose result has not arrived.
+    bool SuggestionsPending() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -276,6 +295,9 @@ private:
     void ConnectGuarded(QAbstractButton* button, void (TFrmTessivo::*handler)());
     void ConnectMarkerHandlers();
     void SetMarker(int row);
+    // The row's marker at a frame, as its set button puts it.
+    void SetMarkerAt(int row, int32_t frame);
+    QLineEdit* MarkerEdit(int row) const;
     void ShowMarker(int row);
     void ClearMarker(int row);
     // Moves the start (or the end) boundary to a marker time text.
@@ -296,6 +318,14 @@ private:
     void PlayPreview(int64_t fromMs, int64_t toMs);
     // The ms of a marker text, or the reason it has none in StatusMarcas.
     bool PreviewMarker(const QString& text, const char* name, int64_t& ms);
+
+    // UTessivoSuggest.cpp
+    void CreateSuggestions();   // the worker, and Enter in the rows' edits
+    void StartSuggestions();    // the analysis of the Temp.wav just loaded
+    void CancelSuggestions();   // a running analysis stopped, every ghost gone
+    void ShowGhosts();          // the edits and the views follow the rows and their ghosts
+    // UTessivoWave.cpp: the dashed lines of the ghosts (drawn twice, they are gone).
+    void DrawGhostLines(TMMOscope* view);
 
     // UTessivoPlay.cpp
     void CreatePlaybackComponents();
@@ -378,4 +408,9 @@ private:
     bool formShown_ = false;
     std::map<int, QCursor> screenCursors_;
     bool catalogueFailing_ = false;  // the last search failed and was reported
+
+    // --- suggested markers ---
+    std::unique_ptr<TSuggestWorker> suggestWorker_;
+    std::array<int32_t, 6> suggested_{-1, -1, -1, -1, -1, -1};  // per marker row, -1: none
+    int ghostsDrawn_ = 0;  // bit per row whose ghost the views show
 };

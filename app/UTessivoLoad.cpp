@@ -107,8 +107,11 @@ void TFrmTessivo::LoadAudio() {
         }
         return;
     }
-    // The import rewrites Temp.wav, which the output may be reading: stop before it.
+    // The import rewrites Temp.wav, which the output may be reading: stop before it. The
+    // suggestions of the song shown go too (their analysis may still be reading it).
     MMWaveOut1->Stop();
+    CancelSuggestions();
+    bool imported = false;
     // A failed import was reported by the dialog and left no Temp.wav to show: the shown file
     // (if any) stays, and only the markers are read.
     if (ImportAudio()) {
@@ -167,6 +170,7 @@ void TFrmTessivo::LoadAudio() {
                 c->setEnabled(true);
             Oscope3->setCursor(ScreenCursor(2));
             Oscope4->setCursor(ScreenCursor(2));
+            imported = true;
         } catch (const std::exception& e) {
             ShowMessage(QString::fromUtf8(e.what()), this);
         }
@@ -183,6 +187,8 @@ void TFrmTessivo::LoadAudio() {
     PVinhetas->hide();
     PComentario->hide();
     Panel6->raise();
+    // The waveform is on the screen: the analysis runs beside the operator's work.
+    if (imported) StartSuggestions();
 }
 
 void TFrmTessivo::FillMarkersFromTag() {

@@ -107,14 +107,26 @@ void TFrmTessivo::ShowBoundary(bool end, const QString& text) {
     ShowSelection(true);
 }
 
+QLineEdit* TFrmTessivo::MarkerEdit(int row) const { return this->*MarkerRows[row].edit; }
+
 void TFrmTessivo::SetMarker(int row) {
     if (!state_.Loaded) return;
+    SetMarkerAt(row, MarkerRows[row].end ? state_.SelEnd : state_.SelStart);
+}
+
+void TFrmTessivo::SetMarkerAt(int row, int32_t frame) {
     const TMarkerRow& r = MarkerRows[row];
-    SetMarkerEditText(this->*r.edit, SampleToTimeText(r.end ? state_.SelEnd : state_.SelStart));
+    SetMarkerEditText(this->*r.edit, SampleToTimeText(frame));
     state_.*r.text = (this->*r.edit)->text();
+    ShowGhosts();
 }
 
 void TFrmTessivo::ShowMarker(int row) {
+    // An empty row has nothing to show; its ghost, if it has one, is taken instead.
+    if (ShowsGhost(row)) {
+        AcceptGhost(row);
+        return;
+    }
     const TMarkerRow& r = MarkerRows[row];
     ShowBoundary(r.end, (this->*r.edit)->text());
 }
@@ -124,6 +136,7 @@ void TFrmTessivo::ClearMarker(int row) {
     SetMarkerEditText(this->*r.edit, QString());
     (state_.*r.text).clear();
     (FileInfo.*r.fileInfo).clear();
+    ShowGhosts();  // an emptied row shows its ghost again
 }
 
 void TFrmTessivo::SpeedButton1Click() { SetMarker(0); }
@@ -203,6 +216,7 @@ void TFrmTessivo::btnGravarMarcacoesClick() {
         return;
     }
 
+    CancelSuggestions();
     const QString suffix = QFileInfo(s.AudioPath).suffix();
     const std::string extension = suffix.isEmpty() ? std::string() : "." + suffix.toUpper().toStdString();
     ClearMarkerTexts();

@@ -62,6 +62,8 @@ QColor InvertingColor(TColor pen) {
 constexpr TColor kBoundaryPen = 0x000080;
 constexpr TColor kPlayCursorPen = 0x800000;
 constexpr TColor kBandPen = 0x000000;  // black bitmap, NOTSRCERASE: the plain inversion
+constexpr TColor kGhostPen = 0x808080;  // grey, dashed: a suggested marker
+constexpr int kGhostDash = 3;           // pixels on, then as many off
 
 }  // namespace
 
@@ -344,11 +346,34 @@ void TFrmTessivo::DrawPlayCursor(TMMOscope* view) {
     InvertColumn(view, x, kPlayCursorPen);
 }
 
+void TFrmTessivo::DrawGhostLines(TMMOscope* view) {
+    if (!view || !state_.ViewsReady || !view->Visible()) return;
+    const QColor color = InvertingColor(kGhostPen);
+    const bool overview = IsOverviewView(view);
+    const int32_t step = std::max(state_.OverviewStep, 1);
+    auto draw = [&](QPainter& canvas) {
+        canvas.save();
+        canvas.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        for (int row = 0; row < 6; ++row) {
+            if (!ShowsGhost(row)) continue;
+            const int32_t frame = SuggestedFrame(row);
+            const int x = overview ? frame / step : SampleToPixel(frame);
+            for (int y = 0; y < view->height(); y += 2 * kGhostDash) canvas.fillRect(QRect(x, y, 1, kGhostDash), color);
+        }
+        canvas.restore();
+    };
+    if (view->Canvas())
+        draw(*view->Canvas());
+    else
+        view->ScreenPaint(draw);
+}
+
 void TFrmTessivo::Oscope1PostPaint(QObject* sender) {
     if (!state_.Loaded) return;
     auto* view = dynamic_cast<TMMOscope*>(sender);
     if (state_.Playing) DrawPlayCursor(view);
     DrawBoundaryLines(view, 0);
+    DrawGhostLines(view);
 }
 
 void TFrmTessivo::InvertOverviewBand(const QRect& rect) {
