@@ -17,10 +17,10 @@ using testutil::TempDir;
 namespace {
 
 // A music-like stereo 16-bit song of seconds, then the sox effects (no dither, so that silence
-// stays digital silence).
+// stays digital silence; the same noise at every run).
 bool makeSong(const std::string& path, double seconds, const std::string& effects) {
     const std::string len = std::to_string(seconds);
-    return testutil::run("sox -D -n -r 44100 -c 2 -b 16 " + shellQuote(path) + " synth " + len +
+    return testutil::run("sox -R -D -n -r 44100 -c 2 -b 16 " + shellQuote(path) + " synth " + len +
                          " sine 220 sine 331 synth " + len + " sine mix 110-1760 synth " + len +
                          " pinknoise mix tremolo 3 50 gain -8 " + effects + " 2>/dev/null") == 0;
 }
@@ -69,7 +69,8 @@ TEST(MarkerSuggestTest, SongsWithKnownAnswersAndTheirQuietCopies) {
             EXPECT_NEAR(*s.Mix, *s.End - 0.5, 1e-9);
         }
 
-        // The same song at -35 LUFS gives the same answers.
+        // The same song at -35 LUFS gives the same answers, within what its coarser samples
+        // move the fade's crossing of the threshold.
         const std::string quiet = dir.file(std::string(c.name) + "-quiet.wav");
         const double gain = -35.0 - s.IntegratedLufs;
         ASSERT_EQ(testutil::run("sox -D " + shellQuote(loud) + " " + shellQuote(quiet) + " gain " +
@@ -78,8 +79,8 @@ TEST(MarkerSuggestTest, SongsWithKnownAnswersAndTheirQuietCopies) {
         const TMarkerSuggestions q = suggest(quiet);
         EXPECT_NEAR(q.IntegratedLufs, -35.0, 0.2);
         ASSERT_TRUE(q.Start && q.End && q.Mix);
-        EXPECT_NEAR(*q.Start, *s.Start, 0.02);
-        EXPECT_NEAR(*q.End, *s.End, 0.02);
+        EXPECT_NEAR(*q.Start, *s.Start, 0.05);
+        EXPECT_NEAR(*q.End, *s.End, 0.05);
         EXPECT_NEAR(*q.Mix, *s.Mix, 0.21);  // one short-term step
         EXPECT_EQ(q.Ending, s.Ending);
     }
