@@ -5,8 +5,8 @@
 #     run, median of 5: the analysis against the import, in wall and in processor time
 #     (target: under 25 % of the import);
 #  2. the editor loading that MP3 up to the waveform on the screen (TESSIVO_CLOSE_AFTER_MS=0),
-#     with the analysis and without it (TESSIVO_NO_SUGGEST=1), best of 3 each: the analysis
-#     starts after the waveform is shown and must add nothing;
+#     with the analysis and without it (TESSIVO_NO_SUGGEST=1), runs taken in turn, best of 5
+#     each: the analysis starts after the waveform is shown and must add nothing;
 #  3. peak memory of `tessivo-tool suggest` on the 3-minute wave and on a 60-minute one.
 #
 # Usage: bench/suggest.sh [BUILD_DIR]   (default: build, or $TESSIVO_BUILD_DIR)
@@ -57,8 +57,13 @@ editor() {  # editor [ENV...]: wall seconds of one load up to the waveform
 }
 best() { sort -n | head -1; }
 editor >/dev/null  # warm the caches
-with=$(for i in 1 2 3; do editor; done | best)
-without=$(for i in 1 2 3; do editor TESSIVO_NO_SUGGEST=1; done | best)
+: > "$work/with.txt"; : > "$work/without.txt"
+for i in 1 2 3 4 5; do  # in turn, so that a busy moment of the machine hits both alike
+  editor >> "$work/with.txt"
+  editor TESSIVO_NO_SUGGEST=1 >> "$work/without.txt"
+done
+with=$(best < "$work/with.txt")
+without=$(best < "$work/without.txt")
 awk -v a="$with" -v b="$without" 'BEGIN {
   printf "editor load to the waveform: %.2f s with the analysis, %.2f s without (%+.0f %%; target: unchanged)\n",
          a, b, (a / b - 1) * 100 }'
