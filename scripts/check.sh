@@ -44,11 +44,13 @@ step_asan() {
   build build-asan address,undefined
   # Leaks are reported for our code; the few that the system's uninstrumented libraries keep
   # until exit are listed in tests/lsan.supp.
-  # ALSA unloads its plugins (the sound server's, the rate converters) when a stream closes; what
-  # their globals still held then shows as leaked, from a module that is gone and so cannot be
-  # named in a suppression. Loaded ahead, they stay until the process ends.
+  # ALSA and Firebird unload their plugins (the sound server's, the rate converters, the embedded
+  # engine, the character sets) when a stream or a connection closes; what their globals still
+  # held then shows as leaked, from a module that is gone and so cannot be named in a
+  # suppression. Loaded ahead, they stay until the process ends.
   local plugins
-  plugins=$(ls /usr/lib/*/alsa-lib/libasound_module_*.so 2>/dev/null | tr '\n' ':')
+  plugins=$(ls /usr/lib/*/alsa-lib/libasound_module_*.so /usr/lib/*/firebird/3.0/plugins/lib*.so \
+    /usr/lib/*/firebird/3.0/intl/lib*.so 2>/dev/null | tr '\n' ':')
   LD_PRELOAD="$plugins" \
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:verify_asan_link_order=0" \
   LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \

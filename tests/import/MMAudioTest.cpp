@@ -238,7 +238,7 @@ TEST_F(AudioFileTest, VolumeAndPanningScaleTheSamplesAndAreClamped) {
     struct Case { int32_t volume, panning; int16_t left, right; };
     for (const Case& c : {Case{16384, 0, 1000, -2000}, Case{8192, 0, 500, -1000}, Case{32768, 16384, 1000, -4000},
                           Case{16384, -16384, 1000, -1000}, Case{0, 0, 0, 0}}) {
-        SCOPED_TRACE(c.volume * 100000 + c.panning);
+        SCOPED_TRACE(std::to_string(c.volume) + " " + std::to_string(c.panning));
         TMMAudioFile reader;
         TMMTrigger trigger;
         TMMWaveFile wave;
