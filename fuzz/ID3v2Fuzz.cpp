@@ -1,7 +1,7 @@
 // The ID3v2 reader, the popularimeter reader and the 2.3 writer on arbitrary file contents. Besides
 // the sanitizers, every write is checked: the new file is a version 2.3 tag followed by exactly the
 // bytes that followed the old tag, and it reads back with the markers that were set.
-// Links: tags/ID3v2.cpp
+// Links: tags/ID3v2.cpp platform/FileUpdate.cpp
 #include "tags/ID3v2.h"
 
 #include "fuzz/FuzzInput.h"

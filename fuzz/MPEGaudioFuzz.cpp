@@ -1,5 +1,5 @@
 // The MPEG analyser (with its ID3v2 and ID3v1 readers) on arbitrary file contents.
-// Links: tags/MPEGaudio.cpp tags/ID3v2.cpp tags/ID3v1.cpp
+// Links: tags/MPEGaudio.cpp tags/ID3v2.cpp tags/ID3v1.cpp platform/FileUpdate.cpp
 #include "tags/ID3v1.h"
 #include "tags/ID3v2.h"
 #include "tags/MPEGaudio.h"
