@@ -482,6 +482,9 @@ QCursor TFrmTessivo::ScreenCursor(int index) const {
 
 void TFrmTessivo::FormDestroy() {
     // The scratch file Temp.wav stays on disk.
+    // The focus watcher calls into this window; the text fields' focus-out, sent while QWidget's
+    // destructor deletes them, must not reach a window that is no longer one.
+    delete findChild<QObject*>(QStringLiteral("FocusWatcher"), Qt::FindDirectChildrenOnly);
     if (suggestWorker_) suggestWorker_->Cancel();
     if (AutoScrollTimer) AutoScrollTimer->stop();
     ClosePlayback();

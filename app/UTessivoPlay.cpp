@@ -64,6 +64,7 @@ void TFrmTessivo::CreatePlaybackComponents() {
     ConnectGuarded(BFim, &TFrmTessivo::BFimClick);
 
     auto* watcher = new TFocusWatcher(this, [this] { EdIntroducaoEnter(); }, [this] { EdIntroducaoExit(); });
+    watcher->setObjectName("FocusWatcher");  // FormDestroy removes it before the children go
     for (QWidget* edit : std::initializer_list<QWidget*>{MemoComentario, EdBuscarVinhetas, EdIntroducao, EdInicio,
                                                          EdFim, EdInicioRefrao, EdFinalRefrao, EdMixagem, EdCarimbo})
         edit->installEventFilter(watcher);
