@@ -21,6 +21,8 @@ packages=(
   xvfb xauth fonts-dejavu-core
   # the end-to-end road: real input events on the private X server, and its pictures
   xdotool libx11-dev
+  # the Debian package and its install test: dependencies from the shared libraries, and its check
+  dpkg-dev lintian
 )
 
 missing=()
