@@ -9,6 +9,7 @@
 // Links: tessivo_app Qt6::Test
 #include "app/Application.h"
 #include "app/UTessivo.h"
+#include "bench/BenchTiming.h"
 #include "display/MMOscope.h"
 
 #include <QApplication>
@@ -22,27 +23,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include <sys/resource.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Ms;
+using bench::Percentile;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Processor time of the calling thread (the UI thread does all the work of a key), in ms: on a
-// shared machine it shows the work apart from the waiting for a processor.
-double CpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) /
-           1000.0;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
+// The UI thread does all the work of a key.
+double CpuMs() { return bench::CpuMs(RUSAGE_THREAD); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/PNGButton.h"
 #include "app/UTessivo.h"
+#include "bench/BenchTiming.h"
 #include "db/FBDatabase.h"
 #include "tags/U_Funcoes.h"
 
@@ -27,27 +28,14 @@
 #include <fstream>
 #include <vector>
 
-#include <sys/resource.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Ms;
+using bench::Percentile;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Processor time of the whole process (the embedded database engine's threads included), in
-// ms: on a shared machine it shows the work apart from the waiting for a processor.
-double CpuMs() {
-    rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) /
-           1000.0;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
+// The whole process: the embedded database engine's threads included.
+double CpuMs() { return bench::CpuMs(RUSAGE_SELF); }
 
 }  // namespace
 
