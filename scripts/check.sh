@@ -51,9 +51,9 @@ step_asan() {
   local plugins
   plugins=$(ls /usr/lib/*/alsa-lib/libasound_module_*.so /usr/lib/*/firebird/3.0/plugins/lib*.so \
     /usr/lib/*/firebird/3.0/intl/lib*.so 2>/dev/null | tr '\n' ':')
-  LD_PRELOAD="$plugins" \
   # X's keyboard library hands strndup a bounded buffer without a terminator, which is legal but
   # reported under strict string checks: that one interceptor is off.
+  LD_PRELOAD="$plugins" \
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:intercept_strndup=0:detect_stack_use_after_return=1:verify_asan_link_order=0" \
   LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
