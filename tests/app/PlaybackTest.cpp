@@ -257,7 +257,7 @@ TEST_F(PlaybackTest, ALostDeviceStopsWithOneMessageAndPlayWorksAgain) {
         QTest::mouseClick(button(w, "PlayBtn"), Qt::LeftButton);
         ASSERT_TRUE(w->State().Playing);
     }
-    ASSERT_TRUE(waitStopped(w, 1500));
+    ASSERT_TRUE(waitStopped(w, 1500 * testutil::kSlowdown));
     QTest::qWait(200);
     EXPECT_EQ(messages(), "error: WaveOutWrite:\\n\rThe sound device is not available.\n");
     EXPECT_FALSE(button(w, "PlayBtn")->Down());
