@@ -30,11 +30,9 @@ struct TSuggestParams {
     // Mix of a cold ending: this long before the end, the time a playout needs to bring the next
     // song up without a gap.
     double ColdMixLeadSeconds = 0.5;
-    // Momentary loudness is taken every this many seconds (the 10 Hz of loudness meters).
-    double MomentaryHopSeconds = 0.1;
-    // Short-term loudness (a 3 s window, costly to sum) is taken every this many seconds over
-    // the fade search only; each value stands for the middle of its window.
-    double ShortTermHopSeconds = 0.2;
+    // Momentary and short-term loudness are taken every this many seconds (the 10 Hz of
+    // loudness meters); it divides their windows (0.4 s and 3 s) into whole blocks.
+    double HopSeconds = 0.1;
     // Start and end are placed to this resolution: the loudness of blocks this long.
     double BlockSeconds = 0.01;
 };
@@ -62,8 +60,8 @@ enum class TSuggestResult : uint8_t {
     Cancelled,    // cancel was set while reading
 };
 
-// Analyses the PCM wave file at path (its name as bytes). Reads the whole data once and the
-// stretch before the end a second time; cancel, when given, is checked between reads of 64 KB.
+// Analyses the PCM wave file at path (its name as bytes). Reads the whole data once and a few
+// seconds around the start and the end again; cancel, when given, is checked between reads.
 // On Ok out holds the suggestions (possibly none: a silent file is Ok); otherwise out is reset.
 TSuggestResult SuggestMarkers(const std::string& path, TMarkerSuggestions& out,
                               const std::atomic<bool>* cancel = nullptr, const TSuggestParams& params = {});

@@ -98,16 +98,26 @@ TEST(MarkerSuggestTest, SilenceSuggestsNothingAndIsNoError) {
     EXPECT_NEAR(s.DurationSeconds, 5.0, 1e-6);
 }
 
-// Our oversampled peak against the library's, on a sine at a quarter of the rate whose samples
-// all fall 45 degrees off its crests (3 dB under its true peak) and on music, 8-bit mono too.
-TEST(MarkerSuggestTest, TruePeakAgreesWithTheLibrary) {
+// Our oversampled peak and our integrated loudness against the library's over every sample, on
+// a sine at a quarter of the rate whose samples all fall 45 degrees off its crests (3 dB under
+// its true peak), on music, 8-bit mono too, and on white noise, whose highs a measure at a
+// lower rate must not lose (it may weigh them a little differently: 0.4 LU for white noise).
+TEST(MarkerSuggestTest, LoudnessAndTruePeakAgreeWithTheLibrary) {
     TempDir dir;
-    const std::string sine = dir.file("sine.wav"), music = dir.file("music.wav"), small = dir.file("small.wav");
+    const std::string sine = dir.file("sine.wav"), music = dir.file("music.wav"), small = dir.file("small.wav"),
+                      noise = dir.file("noise.wav"), song = dir.file("song.wav");
     ASSERT_EQ(testutil::run("sox -D -n -r 44100 -c 1 -b 16 " + shellQuote(sine) + " synth 2 sine 11025 0 12.5 gain -1"),
               0);
     ASSERT_TRUE(makeSong(music, 5, ""));
+    // Long enough to be measured in parts; its loudest stretch in the middle.
+    ASSERT_TRUE(makeSong(song, 30, "tremolo 0.033 90"));
     ASSERT_EQ(testutil::run("sox -D " + shellQuote(music) + " -c 1 -b 8 " + shellQuote(small)), 0);
-    for (const std::string& path : {sine, music, small}) {
+    ASSERT_EQ(testutil::run("sox -R -D -n -r 44100 -c 2 -b 16 " + shellQuote(noise) + " synth 3 whitenoise gain -6"), 0);
+    const struct {
+        std::string path;
+        double loudnessLU;  // how far the integrated loudness may lie from the library's
+    } cases[] = {{sine, 0.5}, {music, 0.15}, {small, 0.15}, {noise, 0.5}, {song, 0.15}};
+    for (const auto& [path, loudnessLU] : cases) {
         SCOPED_TRACE(path);
         // The library's figure, from the same samples.
         TempDir raw;
@@ -120,8 +130,10 @@ TEST(MarkerSuggestTest, TruePeakAgreesWithTheLibrary) {
         channels = std::stoi(info);
         std::vector<int16_t> samples(bytes.size() / 2);
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-        ebur128_state* st = ebur128_init(unsigned(channels), 44100, EBUR128_MODE_TRUE_PEAK);
+        ebur128_state* st = ebur128_init(unsigned(channels), 44100, EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_I);
         ebur128_add_frames_short(st, samples.data(), samples.size() / size_t(channels));
+        double integrated = 0.0;
+        ebur128_loudness_global(st, &integrated);
         double reference = 0.0;
         for (int c = 0; c < channels; ++c) {
             double p = 0.0;
@@ -132,6 +144,7 @@ TEST(MarkerSuggestTest, TruePeakAgreesWithTheLibrary) {
 
         const TMarkerSuggestions s = suggest(path);
         EXPECT_NEAR(s.TruePeakDbtp, 20 * std::log10(reference), 0.2);
+        EXPECT_NEAR(s.IntegratedLufs, integrated, loudnessLU);
         if (path == sine) {
             int peak = 0;
             for (const int16_t v : samples) peak = std::max(peak, std::abs(int(v)));
