@@ -12,6 +12,7 @@
 #include "app/UTessivo.h"
 #include "platform/FileNames.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WaveOut.h"
 
 #include <QAbstractButton>
 #include <QPointer>
@@ -50,6 +51,8 @@ void armAutoClose(TFrmTessivo* window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The sound devices are listed while Qt starts and the window is made.
+    TWaveOutDeviceProbe devices;
     TTessivoApplication app(argc, argv);
     SetUpApplication();
     StartControlDump();  // before the window: its first load runs the import dialog

@@ -97,9 +97,15 @@ size_t TMMAllocator::BlockCount() const {
 // ---------------------------------------------------------------------------------------
 // TMMWaveOut: properties
 
-TMMWaveOut::TMMWaveOut(TMMComponent* owner) : TMMCustomWaveOutComponent(owner) {
-    numDevs_ = waveOutGetNumDevs();
-    SetDeviceID(0);
+TMMWaveOut::TMMWaveOut(TMMComponent* owner) : TMMCustomWaveOutComponent(owner) {}
+
+const TMMWaveOut& TMMWaveOut::Devices() const {
+    if (!devicesListed_) {
+        devicesListed_ = true;
+        numDevs_ = waveOutGetNumDevs();
+        const_cast<TMMWaveOut*>(this)->ChooseDevice(deviceId_);
+    }
+    return *this;
 }
 
 TMMWaveOut::~TMMWaveOut() {
@@ -126,6 +132,11 @@ void TMMWaveOut::SetNumBuffers(int32_t value) {
 
 void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
     if (Has(wsOpened)) Error(LibraryMessage(lmChangeWhileOpen));
+    Devices();
+    ChooseDevice(value);
+}
+
+void TMMWaveOut::ChooseDevice(TMMDeviceId value) {
     productName_ = LibraryMessage(lmNoPlayDevice);
     driverVersion_ = 0;
     if (numDevs_ > 0 && value >= MapperId && value < int32_t(numDevs_)) {
@@ -168,7 +179,7 @@ void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) {
 }
 
 bool TMMWaveOut::CanPlay(TMMDeviceId deviceID, const WAVEFORMATEX* format) {
-    if (!format || deviceID < MapperId || deviceID >= int32_t(numDevs_)) return false;
+    if (!format || deviceID < MapperId || deviceID >= int32_t(NumDevs())) return false;
     lastError_ = waveOutOpen(nullptr, deviceID, format, 0, 0, WAVE_FORMAT_QUERY);
     return lastError_ == MMSYSERR_NOERROR;
 }
@@ -223,7 +234,7 @@ bool TMMWaveOut::WaitUntil(Done done, int32_t rounds) {
 // Open and close
 
 void TMMWaveOut::Open() {
-    if (numDevs_ == 0) Error(LibraryMessage(lmNoPlayDevice));
+    if (NumDevs() == 0) Error(LibraryMessage(lmNoPlayDevice));
     if (deviceId_ == InvalidId) Error(LibraryMessage(lmInvalidDeviceID));
     if (!PWaveFormat()) Error(WithPrefix("WaveOutOpen:", LibraryMessage(lmInvalidWaveFormat)));
     if (Has(wsOpened)) Close();

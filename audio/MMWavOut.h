@@ -85,10 +85,10 @@ public:
     int32_t NumBuffers() const override { return numBuffers_; }
     // Values of 1 or less are ignored; larger ones are limited to MaxNumBuffers.
     void SetNumBuffers(int32_t value) override;
-    TMMDeviceId DeviceID() const override { return deviceId_; }
+    TMMDeviceId DeviceID() const override { return Devices().deviceId_; }
     // -1 (the mapper) .. NumDevs - 1; anything else is stored as InvalidId.
     void SetDeviceID(TMMDeviceId value) override;
-    std::string ProductName() const override { return productName_; }
+    std::string ProductName() const override { return Devices().productName_; }
     // Read-only: does nothing.
     void SetProductName(const std::string&) override {}
     TMMCBMode CallBackMode() const override { return callBackMode_; }
@@ -112,12 +112,12 @@ public:
     // --- State ---------------------------------------------------------------------------
     // A set of TMMWaveOutStateFlag members.
     uint32_t State() const { return state_.load(); }
-    uint32_t NumDevs() const { return numDevs_; }
+    uint32_t NumDevs() const { return Devices().numDevs_; }
     // Samples heard since Start in TimeFormat units; 0 unless opened.
     int64_t Position() { return GetPosition(); }
     int64_t GetPosition();
     uint32_t LastError() const { return lastError_; }
-    uint32_t DriverVersion() const { return driverVersion_; }
+    uint32_t DriverVersion() const { return Devices().driverVersion_; }
     // True when deviceID lies in -1 .. NumDevs - 1, format is given and the device accepts it.
     bool CanPlay(TMMDeviceId deviceID, const WAVEFORMATEX* format);
 
@@ -185,10 +185,15 @@ private:
     TMMAllocator allocator_;
     PMMWaveHdr ring_[MaxNumBuffers] = {};
 
-    uint32_t numDevs_ = 0;
-    TMMDeviceId deviceId_ = 0;
-    std::string productName_;
-    uint32_t driverVersion_ = 0;
+    // The devices are listed when first asked for, not at construction: a program may list them
+    // meanwhile on a thread of its own (TWaveOutDeviceProbe) and show its window first.
+    const TMMWaveOut& Devices() const;
+    void ChooseDevice(TMMDeviceId value);
+    mutable bool devicesListed_ = false;
+    mutable uint32_t numDevs_ = 0;
+    mutable TMMDeviceId deviceId_ = 0;
+    mutable std::string productName_;
+    mutable uint32_t driverVersion_ = 0;
     uint32_t lastError_ = 0;
     int32_t numBuffers_ = 10;
     TMMCBMode callBackMode_ = cmWindow;

@@ -50,4 +50,7 @@ public:
 };
 
 std::unique_ptr<OutputDevice> MakePortAudioDevice();
+// What the PortAudio device needs of the process before any thread lists devices (it sets the
+// environment, which no other thread may read meanwhile).
+void PreparePortAudio();
 std::unique_ptr<OutputDevice> MakeVirtualDevice();

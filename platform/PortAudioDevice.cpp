@@ -7,13 +7,32 @@
 
 #include <portaudio.h>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 namespace {
+
+// The host layers print their failed probes (no JACK server, no sound card) on the standard
+// error while PortAudio looks for devices; none of it concerns the user. Their own hooks take
+// the messages (the standard error itself stays, since the probe may run beside the start-up of
+// the window, whose messages must be seen). The libraries are PortAudio's, already loaded.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void QuietJack(const char*) {}
+using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+using SetAlsaErrorHandler = int (*)(AlsaErrorHandler);
+
+void SetAlsaMessages(AlsaErrorHandler handler) {
+    if (auto set = reinterpret_cast<SetAlsaErrorHandler>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler")))
+        set(handler);  // null: the library's own printing
+}
+
+void SilenceJack() {
+    for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
+        if (auto set = reinterpret_cast<void (*)(void (*)(const char*))>(dlsym(RTLD_DEFAULT, name))) set(QuietJack);
+}
 
 // Asked-for output latency: the default low latency underflows under load.
 constexpr double kSuggestedLatency = 0.1;
@@ -98,18 +117,11 @@ private:
 class PortAudioDevice final : public OutputDevice {
 public:
     PortAudioDevice() {
-        // The host layers print their failed probes (no JACK server, no sound card) on the
-        // standard error while PortAudio looks for devices; none of it concerns the user.
-        setenv("JACK_NO_START_SERVER", "1", 0);
-        const int saved = dup(STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        if (saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+        PreparePortAudio();
+        SetAlsaMessages(QuietAlsa);
+        SilenceJack();
         initialised_ = Pa_Initialize() == paNoError;
-        if (saved >= 0) {
-            dup2(saved, STDERR_FILENO);
-            close(saved);
-        }
-        if (null >= 0) close(null);
+        SetAlsaMessages(nullptr);
         if (!initialised_) return;
         const PaDeviceIndex def = Pa_GetDefaultOutputDevice();
         if (def >= 0) devices_.push_back(def);
@@ -149,5 +161,7 @@ private:
 };
 
 }  // namespace
+
+void PreparePortAudio() { setenv("JACK_NO_START_SERVER", "1", 0); }
 
 std::unique_ptr<OutputDevice> MakePortAudioDevice() { return std::make_unique<PortAudioDevice>(); }

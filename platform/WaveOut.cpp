@@ -392,6 +392,13 @@ int32_t deviceIndex(int32_t id) { return id == WAVE_MAPPER ? 0 : id; }
 
 }  // namespace
 
+TWaveOutDeviceProbe::TWaveOutDeviceProbe() {
+    if (chosenBackend() == Backend::PortAudio) PreparePortAudio();
+    thread_ = std::thread([] { backend(); });
+}
+
+TWaveOutDeviceProbe::~TWaveOutDeviceProbe() { thread_.join(); }
+
 uint32_t waveOutGetNumDevs() {
     OutputDevice* out = backend();
     return out ? uint32_t(std::max(0, out->Count())) : 0;

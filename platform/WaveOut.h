@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 struct HWAVEOUT__;
 // An open device. Handles are numbers that are never reused within a process, so a report
@@ -80,6 +81,20 @@ using WAVEOUTPROC = void (*)(HWAVEOUT hwo, uint32_t msg, uintptr_t instance, uin
 
 // Number of output devices.
 uint32_t waveOutGetNumDevs();
+
+// Lists the output devices on a thread of its own from construction, so that a program does not
+// wait for the sound system's probe (a tenth of a second and more) before its window: the
+// operations above, called meanwhile, wait for the list. The destructor waits for the thread.
+class TWaveOutDeviceProbe {
+public:
+    TWaveOutDeviceProbe();
+    ~TWaveOutDeviceProbe();
+    TWaveOutDeviceProbe(const TWaveOutDeviceProbe&) = delete;
+    TWaveOutDeviceProbe& operator=(const TWaveOutDeviceProbe&) = delete;
+
+private:
+    std::thread thread_;
+};
 // Name (at most 31 characters) and driver version of device id (WAVE_MAPPER: device 0).
 // MMSYSERR_BADDEVICEID for an id out of range.
 MMRESULT waveOutGetDevCaps(int32_t id, WAVEOUTCAPS* caps, uint32_t size);

@@ -8,10 +8,14 @@
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -216,6 +220,38 @@ TEST(WaveOutPlainTest, NoDeviceAndErrorTexts) {
     char small[8];
     ASSERT_EQ(waveOutGetErrorText(WAVERR_BADFORMAT, small, sizeof small), MMSYSERR_NOERROR);
     EXPECT_STREQ(small, "The dev");
+}
+
+// The system's sound devices listed beside the start-up: the sound system's chatter about
+// missing cards and servers stays out of the standard error, and what the program itself writes
+// there meanwhile stays in.
+TEST(WaveOutPlainTest, TheDeviceProbeKeepsTheStandardErrorForTheProgram) {
+    testutil::TempDir dir;
+    const std::string log = dir.file("stderr.txt");
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    dup2(file, STDERR_FILENO);
+    int lines = 0;
+    {
+        Env env{{"TESSIVO_AUDIO_DEVICE", "portaudio"}};
+        TWaveOutDeviceProbe probe;
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+             std::chrono::steady_clock::now() < end; ++lines) {
+            const std::string line = "program line " + std::to_string(lines) + "\n";
+            ASSERT_EQ(write(STDERR_FILENO, line.data(), line.size()), ssize_t(line.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        waveOutGetNumDevs();  // waits for the probe
+    }
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(file);
+    const std::string written = testutil::readFile(log);
+    for (int i = 0; i < lines; ++i) EXPECT_NE(written.find("program line " + std::to_string(i) + "\n"), std::string::npos) << i;
+    EXPECT_EQ(written.find("ALSA lib"), std::string::npos) << written;
+    EXPECT_EQ(written.find("jack"), std::string::npos) << written;
 }
 
 }  // namespace
