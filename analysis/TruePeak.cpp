@@ -57,8 +57,9 @@ void TTruePeak::Finish() {
 }
 
 // On x86-64 the scan is also built for processors with AVX2 and FMA (twice the lanes, a
-// multiply-add in one), the one taken chosen when the program loads.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// multiply-add in one), the one taken chosen when the program loads. (Not under the thread
+// sanitizer, whose runtime is not up yet when the loader makes that choice.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TESSIVO_SCAN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define TESSIVO_SCAN_CLONES
