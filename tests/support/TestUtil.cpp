@@ -128,9 +128,10 @@ fs::path sourceDir() {
 }
 
 bool makeToneWav(const std::string& path, double seconds, int rate, int channels, int bits) {
-    // Two detuned chords with a tremolo: enough movement for encoders and peak displays.
+    // Two detuned chords with a tremolo: enough movement for encoders and peak displays. The
+    // same bytes at every run (sox dithers from a fixed seed), so no test depends on luck.
     std::ostringstream cmd;
-    cmd << "sox -n -r " << rate << " -c " << channels << " -b " << bits << " " << shellQuote(path)
+    cmd << "sox -R -n -r " << rate << " -c " << channels << " -b " << bits << " " << shellQuote(path)
         << " synth " << seconds << " sine 220 sine 331 sine 442 tremolo 3 60 gain -6 2>/dev/null";
     return run(cmd.str()) == 0;
 }
