@@ -9,9 +9,9 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -50,7 +50,13 @@ using TSamples = std::vector<int16_t, TUnclearedAllocator<int16_t>>;
 double Energy(double lufs) { return std::isfinite(lufs) ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0; }
 double LufsOf(double energy) { return energy > 0.0 ? -0.691 + 10.0 * std::log10(energy) : kNoLoudness; }
 
-// The 16-bit frames of a PCM wave file, 8-bit samples widened, read 64 KB at a time.
+// The meter's loudness over its last ms milliseconds.
+double WindowLoudness(ebur128_state* st, unsigned long ms) {
+    double value = kNoLoudness;
+    return ebur128_loudness_window(st, ms, &value) == EBUR128_SUCCESS ? value : kNoLoudness;
+}
+
+// The 16-bit frames of a PCM wave file, 8-bit samples widened, read 256 KB at a time.
 class TWaveFrames {
 public:
     TSuggestResult Open(const std::string& path) {
@@ -210,12 +216,11 @@ void MeasureStretch(const std::string& path, const std::atomic<bool>* cancel, do
     out.meter.reset(ebur128_init(unsigned(feed.Channels()), feed.Rate(), EBUR128_MODE_M | EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM));
     if (!out.meter) return fail(TSuggestResult::Unsupported);
     if (!feed.Seek(start)) return fail(TSuggestResult::ReadError);
-    feed.SetEnd(out.end < 0 ? wave.Frames() : stop * feed.Factor());
+    if (out.end >= 0) feed.SetEnd(stop * feed.Factor());
     // The true peak of this stretch's own frames, those of its lead as their history.
     TTruePeak peak(feed.Channels());
     feed.SetPeak(&peak, out.first == 0 ? 0 : hopEnd(out.first - 1) * feed.Factor());
     TSamples frames;
-    out.energy.reserve(size_t(std::max<int64_t>(0, (out.end < 0 ? int64_t(feed.Seconds(stop) / hop) + 1 : out.end) - out.first)));
     int64_t frame = start;
     int64_t k = lead;
     const size_t channels = size_t(feed.Channels());
@@ -232,11 +237,7 @@ void MeasureStretch(const std::string& path, const std::atomic<bool>* cancel, do
             left -= take;
             frame += take;
             if (frame == hopEnd(k)) {
-                if (k >= out.first) {
-                    double value = kNoLoudness;
-                    if (ebur128_loudness_window(out.meter.get(), hopMs, &value) != EBUR128_SUCCESS) value = kNoLoudness;
-                    out.energy.push_back(float(Energy(value)));
-                }
+                if (k >= out.first) out.energy.push_back(float(Energy(WindowLoudness(out.meter.get(), hopMs))));
                 ++k;
             }
         }
@@ -262,8 +263,7 @@ TSuggestResult ReadLoudness(const std::string& path, double seconds, const std::
     MeasureStretch(path, cancel, track.hop, stretches[1]);
     if (first.joinable()) first.join();
     std::vector<ebur128_state*> meters;
-    for (TStretch& t : stretches) {
-        if (half == 0 && &t == &stretches[0]) continue;
+    for (TStretch& t : std::span(stretches).subspan(half > 0 ? 0 : 1)) {
         if (t.result != TSuggestResult::Ok) return t.result;
         track.energy.insert(track.energy.end(), t.energy.begin(), t.energy.end());
         track.truePeak = std::max(track.truePeak, t.peak);
@@ -302,9 +302,7 @@ TSuggestResult BlockLoudness(TFeeder& feed, const std::atomic<bool>* cancel, dou
             left -= take;
             frame += take;
             if (frame >= target) {
-                double value = kNoLoudness;
-                if (ebur128_loudness_window(st.get(), ms, &value) != EBUR128_SUCCESS) value = kNoLoudness;
-                out.emplace_back(double(tick - 1) * block, value);
+                out.emplace_back(double(tick - 1) * block, WindowLoudness(st.get(), ms));
                 target = feed.Frame(double(++tick) * block);
             }
         }
@@ -341,12 +339,11 @@ TSuggestResult SuggestMarkers(const std::string& path, TMarkerSuggestions& out, 
     if (const TSuggestResult r = wave.Open(path); r != TSuggestResult::Ok) return r;
     TFeeder feed(wave);
     TLoudnessTrack track;
-    if (const TSuggestResult r = ReadLoudness(path, double(wave.Frames()) / wave.Rate(), cancel, params, track);
-        r != TSuggestResult::Ok)
-        return r;
-
     TMarkerSuggestions s;
     s.DurationSeconds = double(wave.Frames()) / wave.Rate();
+    if (const TSuggestResult r = ReadLoudness(path, s.DurationSeconds, cancel, params, track); r != TSuggestResult::Ok)
+        return r;
+
     s.IntegratedLufs = track.integrated;
     s.TruePeakDbtp = track.truePeak > 0.0 ? 20.0 * std::log10(track.truePeak) : kNoLoudness;
     if (!std::isfinite(track.integrated)) {

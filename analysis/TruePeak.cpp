@@ -44,10 +44,9 @@ void TTruePeak::Add(const int16_t* samples, size_t frames) {
 void TTruePeak::Prime(const int16_t* samples, size_t frames) {
     for (int c = 0; c < channels_; ++c) {
         std::vector<int16_t>& b = buffer_[size_t(c)];
-        for (size_t i = frames > size_t(kCarry) ? frames - kCarry : 0; i < frames; ++i) {
-            std::copy(b.begin() + 1, b.begin() + kCarry, b.begin());
-            b[kCarry - 1] = samples[i * size_t(channels_) + size_t(c)];
-        }
+        const size_t m = std::min(frames, size_t(kCarry));  // the last m frames push out the oldest
+        std::copy(b.begin() + ptrdiff_t(m), b.begin() + kCarry, b.begin());
+        for (size_t i = 0; i < m; ++i) b[kCarry - m + i] = samples[(frames - m + i) * size_t(channels_) + size_t(c)];
     }
 }
 

@@ -103,7 +103,7 @@ const TMMWaveOut& TMMWaveOut::Devices() const {
     if (!devicesListed_) {
         devicesListed_ = true;
         numDevs_ = waveOutGetNumDevs();
-        const_cast<TMMWaveOut*>(this)->ChooseDevice(deviceId_);
+        ChooseDevice(deviceId_);
     }
     return *this;
 }
@@ -136,7 +136,7 @@ void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
     ChooseDevice(value);
 }
 
-void TMMWaveOut::ChooseDevice(TMMDeviceId value) {
+void TMMWaveOut::ChooseDevice(TMMDeviceId value) const {
     productName_ = LibraryMessage(lmNoPlayDevice);
     driverVersion_ = 0;
     if (numDevs_ > 0 && value >= MapperId && value < int32_t(numDevs_)) {

@@ -188,7 +188,7 @@ private:
     // The devices are listed when first asked for, not at construction: a program may list them
     // meanwhile on a thread of its own (TWaveOutDeviceProbe) and show its window first.
     const TMMWaveOut& Devices() const;
-    void ChooseDevice(TMMDeviceId value);
+    void ChooseDevice(TMMDeviceId value) const;
     mutable bool devicesListed_ = false;
     mutable uint32_t numDevs_ = 0;
     mutable TMMDeviceId deviceId_ = 0;

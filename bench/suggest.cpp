@@ -5,6 +5,7 @@
 // Usage: bench_suggest TOOL AUDIO OUT.wav [ROUNDS]   prints one "name value" line per figure.
 // Links: tessivo_analysis
 #include "analysis/MarkerSuggest.h"
+#include "bench/BenchTiming.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -24,16 +25,9 @@ namespace {
 
 double Seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
 
-double OwnCpu() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
-}
+double OwnCpu() { return bench::CpuMs(RUSAGE_SELF) / 1000.0; }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+double Median(std::vector<double> v) { return bench::Percentile(std::move(v), 0.5); }
 
 // One run of the tool: its wall and processor seconds.
 bool RunTool(const std::vector<std::string>& args, double& wall, double& cpu) {
